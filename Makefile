@@ -1,0 +1,47 @@
+# make check: install what is missing (as root), build all four presets and run every test.
+# make demo:  build the libraries and run the example natively and under Wine.
+SHELL := /bin/bash
+PRESETS := linux-debug linux-release windows-debug windows-release
+DEBIAN_PACKAGES := cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 util-linux
+WINE_RUN := $(CURDIR)/cmake/wine-run.sh
+DEMO_DIR := $(CURDIR)/build/demo
+
+.PHONY: all check demo deps $(addprefix preset-,$(PRESETS))
+
+all: check
+
+# Installs the Debian packages that are missing, and only those.
+deps:
+	@missing=""; \
+	for p in $(DEBIAN_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing Debian packages:$$missing (run make as root to install them)"; exit 1; \
+	  fi; \
+	fi
+
+preset-%: deps
+	cmake --preset $*
+	cmake --build --preset $*
+	ctest --preset $*
+
+check: deps $(addprefix preset-,$(PRESETS))
+	@echo "make check: all presets built and tested"
+
+demo: deps
+	cmake --preset linux-release >/dev/null
+	cmake --build --preset linux-release --target u8port_tour
+	cmake --preset windows-release >/dev/null
+	cmake --build --preset windows-release --target u8port_tour
+	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)/linux $(DEMO_DIR)/windows
+	@echo "== Linux"
+	build/linux-release/bin/u8port_tour $(DEMO_DIR)/linux --keep
+	@echo "== Windows (under Wine)"
+	cd build/windows-release/bin && $(WINE_RUN) ./u8port_tour.exe ../../demo/windows --keep
+	@echo "== The names on disk (ls -b shows any byte that is not printable)"
+	ls -b $(DEMO_DIR)/linux $(DEMO_DIR)/windows

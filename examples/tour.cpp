@@ -1,0 +1,69 @@
+// A short tour of u8port: every name below is UTF-8, on Windows as on Linux.
+//
+//   u8port_tour [directory] [--keep]
+//
+// Writes a file whose name holds é, a CJK character and U+1F600, reads it
+// back, reopens it for appending, renames it and removes it (unless --keep is
+// given, so the name can be looked at on disk).
+#include <wexal/u8port.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace u8 = wexal::u8port;
+
+int main(int argc, char** argv) {
+    std::string dir = ".";
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep") == 0) {
+            keep = true;
+        } else {
+            dir = argv[i];
+        }
+    }
+    const std::string name = dir + "/caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
+    const std::string renamed = dir + "/renamed-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
+
+    std::FILE* f = u8::fopen(name.c_str(), "wb");
+    if (f == nullptr) {
+        std::printf("fopen(\"%s\", \"wb\") failed\n", name.c_str());
+        return 1;
+    }
+    std::fputs("Gr\xC3\xBC\xC3\x9F" "e, \xE4\xB8\x96\xE7\x95\x8C!\n", f);
+    std::fclose(f);
+    std::printf("wrote     %s\n", name.c_str());
+
+    f = u8::fopen(name.c_str(), "rb");
+    char line[128] = {};
+    if (f == nullptr || std::fgets(line, sizeof line, f) == nullptr) {
+        std::printf("reading %s back failed\n", name.c_str());
+        return 1;
+    }
+    std::printf("read back %s", line);
+
+    f = u8::freopen(name.c_str(), "ab", f);
+    if (f == nullptr) {
+        std::printf("freopen failed\n");
+        return 1;
+    }
+    std::fputs("appended after freopen\n", f);
+    std::fclose(f);
+    std::printf("reopened  %s for appending\n", name.c_str());
+
+    if (u8::rename(name.c_str(), renamed.c_str()) != 0) {
+        std::printf("rename failed\n");
+        return 1;
+    }
+    std::printf("renamed   to %s\n", renamed.c_str());
+
+    if (!keep) {
+        if (u8::remove(renamed.c_str()) != 0) {
+            std::printf("remove failed\n");
+            return 1;
+        }
+        std::printf("removed   %s\n", renamed.c_str());
+    }
+    return 0;
+}

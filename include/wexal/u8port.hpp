@@ -1,0 +1,10 @@
+// Everything u8port-lib offers, in one include.
+#ifndef WEXAL_U8PORT_HPP
+#define WEXAL_U8PORT_HPP
+
+#include <wexal/u8port/config.hpp>
+#include <wexal/u8port/cstdio.hpp>
+#include <wexal/u8port/stackstring.hpp>
+#include <wexal/u8port/utf.hpp>
+
+#endif  // WEXAL_U8PORT_HPP

@@ -1,0 +1,131 @@
+// Whole-range transcoding into a fixed buffer, and the stack strings that the
+// wrapper calls use for their arguments.
+//
+// A stack string converts one NUL-terminated string into an array inside the
+// object, so that a typical call allocates nothing, and falls back to one heap
+// array sized from the input length when the text does not fit.
+#ifndef WEXAL_U8PORT_STACKSTRING_HPP
+#define WEXAL_U8PORT_STACKSTRING_HPP
+
+#include <cassert>
+#include <cstddef>
+#include <limits>
+#include <new>
+#include <string>
+
+#include <wexal/u8port/utf.hpp>
+
+namespace wexal {
+namespace u8port {
+namespace detail {
+
+// Converts [begin, end) into out, which has room for capacity units including
+// the terminator. Each rejected sequence becomes one U+FFFD. Returns out when
+// everything fitted; otherwise null, with out holding the NUL-terminated
+// prefix that fitted (never ending inside a multi-unit code point). Capacity 0
+// writes nothing and returns null.
+template <typename InCodec, typename OutCodec, typename Out, typename In>
+Out* transcode_with(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
+    if (capacity == 0) return nullptr;
+    std::size_t remaining = capacity - 1;
+    Out* result = out;
+    while (begin != end) {
+        code_point c = InCodec::decode(begin, end);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        const std::size_t w = static_cast<std::size_t>(OutCodec::width(c));
+        if (remaining < w) {
+            result = nullptr;
+            break;
+        }
+        out = OutCodec::encode(c, out);
+        remaining -= w;
+    }
+    *out = Out(0);
+    return result;
+}
+
+}  // namespace detail
+
+// Converts between UTF-8 (char) and UTF-16 (wide_char), picking each codec
+// from the unit type; see detail::transcode_with for the contract.
+template <typename Out, typename In>
+Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
+    return detail::transcode_with<codec_for_t<In>, codec_for_t<Out>>(out, capacity, begin, end);
+}
+
+// A converter held for the duration of one call. data_ptr_ is null, or points
+// at inline_buffer_, or at a heap array this object alone owns; whenever it is
+// not null the text there is NUL-terminated.
+template <typename Out, typename In, std::size_t Capacity>
+class stackstring_buffer {
+public:
+    using output_char = Out;
+    using input_char = In;
+    static constexpr std::size_t buffer_size = Capacity;
+
+    stackstring_buffer() noexcept : data_ptr_(nullptr) { inline_buffer_[0] = Out(0); }
+    explicit stackstring_buffer(const In* s) : data_ptr_(nullptr) { convert(s); }
+    stackstring_buffer(const In* begin, const In* end) : data_ptr_(nullptr) { convert(begin, end); }
+
+    // A member-wise copy would share or point into another object's storage.
+    stackstring_buffer(const stackstring_buffer&) = delete;
+    stackstring_buffer& operator=(const stackstring_buffer&) = delete;
+
+    ~stackstring_buffer() { clear(); }
+
+    // Converts a NUL-terminated string; null empties the object.
+    Out* convert(const In* s) {
+        if (s == nullptr) {
+            clear();
+            return get();
+        }
+        return convert(s, s + std::char_traits<In>::length(s));
+    }
+
+    // Replaces the content by the conversion of [begin, end); a null begin
+    // means no input. Throws std::bad_alloc when a heap array is needed and
+    // cannot be had; the object is then empty.
+    Out* convert(const In* begin, const In* end) {
+        clear();
+        if (begin == nullptr) return get();
+        const std::size_t len = static_cast<std::size_t>(end - begin);
+        if (len < Capacity && transcode_into(inline_buffer_, Capacity, begin, end) != nullptr) {
+            data_ptr_ = inline_buffer_;
+            return data_ptr_;
+        }
+        constexpr std::size_t max_width = static_cast<std::size_t>(codec_for_t<Out>::max_width);
+        if (len > (std::numeric_limits<std::size_t>::max() / sizeof(Out) - 1) / max_width) {
+            throw std::bad_array_new_length();
+        }
+        const std::size_t n = len * max_width + 1;
+        data_ptr_ = new Out[n];
+        const bool success = transcode_into(data_ptr_, n, begin, end) == data_ptr_;
+        assert(success);
+        static_cast<void>(success);
+        return data_ptr_;
+    }
+
+    void clear() noexcept {
+        if (data_ptr_ != inline_buffer_) delete[] data_ptr_;
+        data_ptr_ = nullptr;
+    }
+
+    Out* get() const noexcept { return data_ptr_; }
+    bool uses_inline_buffer() const noexcept { return data_ptr_ == inline_buffer_; }
+
+private:
+    Out inline_buffer_[Capacity];
+    Out* data_ptr_;
+};
+
+// File names, command lines and environment values (UTF-8 to UTF-16).
+using wide_stackstring = stackstring_buffer<wide_char, char, 256>;
+// File open modes and environment variable names (UTF-8 to UTF-16).
+using wide_short_stackstring = stackstring_buffer<wide_char, char, 16>;
+// Values handed back to the caller (UTF-16 to UTF-8).
+using narrow_stackstring = stackstring_buffer<char, wide_char, 256>;
+
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_STACKSTRING_HPP

@@ -1,0 +1,50 @@
+// Every call the library makes into the operating system, under its Windows
+// name and argument order. Three implementations are chosen at link time:
+// win32.cpp forwards to the real calls, posix.cpp is the library's own stand-in
+// on other systems, and the unit tests link an in-memory fake.
+#ifndef WEXAL_U8PORT_PLATFORM_PLATFORM_HPP
+#define WEXAL_U8PORT_PLATFORM_PLATFORM_HPP
+
+#include <cstdint>
+#include <cstdio>
+
+#include <wexal/u8port/config.hpp>
+
+namespace wexal {
+namespace u8port {
+namespace detail {
+namespace platform {
+
+using dword = std::uint32_t;  // DWORD
+using handle = void*;         // HANDLE
+
+constexpr dword error_envvar_not_found = 203;    // ERROR_ENVVAR_NOT_FOUND
+constexpr dword error_operation_aborted = 995;   // ERROR_OPERATION_ABORTED
+constexpr dword std_input_handle = static_cast<dword>(-10);
+constexpr dword std_output_handle = static_cast<dword>(-11);
+constexpr dword std_error_handle = static_cast<dword>(-12);
+
+// C runtime: wide-character file and command calls.
+std::FILE* _wfopen(const wide_char* file_name, const wide_char* mode);
+std::FILE* _wfreopen(const wide_char* file_name, const wide_char* mode, std::FILE* stream);
+int _wremove(const wide_char* file_name);
+int _wrename(const wide_char* old_name, const wide_char* new_name);
+int _wsystem(const wide_char* command);
+
+// KERNEL32: environment.
+dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size);
+int SetEnvironmentVariableW(const wide_char* name, const wide_char* value);
+dword GetLastError();
+
+// KERNEL32: console.
+handle GetStdHandle(dword which);
+int GetConsoleMode(handle console, dword* mode);
+int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* written, void* reserved);
+int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, void* input_control);
+
+}  // namespace platform
+}  // namespace detail
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_PLATFORM_PLATFORM_HPP

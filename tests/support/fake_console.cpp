@@ -1,0 +1,77 @@
+#include "fake_console.hpp"
+
+#include <algorithm>
+
+#include "platform/platform.hpp"
+
+namespace wexal {
+namespace test {
+
+fake_console_state& fake_console() {
+    static fake_console_state state;
+    return state;
+}
+
+}  // namespace test
+
+namespace u8port {
+namespace detail {
+namespace platform {
+
+handle GetStdHandle(dword which) {
+    test::log_call("GetStdHandle");
+    const auto& handles = test::fake_console().std_handles;
+    const auto found = handles.find(which);
+    return found == handles.end() ? nullptr : found->second;
+}
+
+int GetConsoleMode(handle console, dword* mode) {
+    test::log_call("GetConsoleMode");
+    if (test::fake_console().consoles.count(console) == 0) return 0;
+    if (mode != nullptr) *mode = 0x7;
+    return 1;
+}
+
+int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* written, void* /*reserved*/) {
+    test::log_call("WriteConsoleW");
+    const test::recording_scope recording;
+    test::fake_console_state& state = test::fake_console();
+    test::console_write record{console, test::wide_string(buffer, buffer + count), !state.writes_fail};
+    state.writes.push_back(record);
+    if (state.writes_fail) return 0;
+    const dword taken = state.max_units_written ? std::min(count, *state.max_units_written) : count;
+    state.screen.append(buffer, buffer + taken);
+    if (written != nullptr) *written = taken;
+    return 1;
+}
+
+int ReadConsoleW(handle /*console*/, wide_char* buffer, dword count, dword* read, void* /*input_control*/) {
+    test::log_call("ReadConsoleW");
+    const test::recording_scope recording;
+    test::fake_console_state& state = test::fake_console();
+    state.read_capacities.push_back(count);
+    if (state.reads.empty()) {
+        if (read != nullptr) *read = 0;
+        return 1;
+    }
+    test::console_read& next = state.reads.front();
+    test::fake_last_error() = next.last_error;
+    if (next.fails) {
+        state.reads.pop_front();
+        return 0;
+    }
+    const std::size_t n = std::min<std::size_t>(count, next.units.size());
+    std::copy(next.units.begin(), next.units.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+    if (read != nullptr) *read = static_cast<dword>(n);
+    if (n == next.units.size()) {
+        state.reads.pop_front();
+    } else {
+        next.units.erase(next.units.begin(), next.units.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    return 1;
+}
+
+}  // namespace platform
+}  // namespace detail
+}  // namespace u8port
+}  // namespace wexal

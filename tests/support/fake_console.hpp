@@ -1,0 +1,64 @@
+// The console part of the fake platform: scripted standard handles, a console
+// whose reads deliver given UTF-16 units, and a record of every write.
+#ifndef WEXAL_TESTS_SUPPORT_FAKE_CONSOLE_HPP
+#define WEXAL_TESTS_SUPPORT_FAKE_CONSOLE_HPP
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "fake_platform.hpp"
+
+namespace wexal {
+namespace test {
+
+struct console_write {
+    void* handle = nullptr;
+    wide_string units;      // the units passed (the count is units.size())
+    bool succeeded = true;  // false when the fake made this write fail
+};
+
+struct console_read {
+    std::vector<u8port::wide_char> units;  // what this read delivers
+    bool fails = false;                    // ReadConsoleW returns 0
+    std::uint32_t last_error = 0;          // the last error the read leaves behind
+};
+
+struct fake_console_state {
+    // GetStdHandle answers per standard handle number; a missing entry is null.
+    std::map<std::uint32_t, void*> std_handles;
+    // Handles for which GetConsoleMode succeeds.
+    std::set<void*> consoles;
+
+    // Every WriteConsoleW call, in order, failed ones included.
+    std::vector<console_write> writes;
+    // What the console shows: the units of every successful write that it
+    // reported as written.
+    wide_string screen;
+    bool writes_fail = false;
+    // When set, every write reports at most this many units written (and the
+    // screen shows only those).
+    std::optional<std::uint32_t> max_units_written;
+
+    // Scripted reads, taken from the front. A read with more units than the
+    // caller asked for delivers the first ones and keeps the rest at the
+    // front. An empty queue reads zero units: end of input.
+    std::deque<console_read> reads;
+    // The capacity passed to every ReadConsoleW call, in order.
+    std::vector<std::uint32_t> read_capacities;
+
+    void reset() { *this = fake_console_state(); }
+};
+
+fake_console_state& fake_console();
+
+// Handle values for tests; never dereferenced.
+inline void* fake_handle(int n) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x100 + n)); }
+
+}  // namespace test
+}  // namespace wexal
+
+#endif  // WEXAL_TESTS_SUPPORT_FAKE_CONSOLE_HPP

@@ -1,0 +1,149 @@
+#include <wexal/u8port/cstdio.hpp>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/counting_allocator.hpp"
+#include "support/fake_platform.hpp"
+
+namespace {
+
+using wexal::test::allocation_scope;
+using wexal::test::fake_files;
+using wexal::test::wide;
+using wexal::test::wide_arg;
+using wexal::test::wide_string;
+
+class FileCalls : public ::testing::Test {
+protected:
+    void SetUp() override { wexal::test::reset_fake_platform(); }
+    void TearDown() override { wexal::test::reset_fake_platform(); }
+
+    // A FILE* value the fake hands back; never dereferenced.
+    std::FILE* token(int n) { return reinterpret_cast<std::FILE*>(static_cast<std::uintptr_t>(0x1000 + n)); }
+};
+
+struct name_case {
+    const char* what;
+    const char* utf8;
+    wide_string expected;
+};
+
+TEST_F(FileCalls, NamesReachThePlatformAsUtf16) {
+    const std::vector<name_case> cases = {
+        {"ASCII", "plain.txt", wide(u"plain.txt")},
+        {"é", "caf\xC3\xA9.txt", wide(u"caf\u00E9.txt")},
+        {"CJK", "\xE6\x97\xA5\xE6\x9C\xAC", wide(u"\u65E5\u672C")},
+        {"U+1F600 as a surrogate pair", "\xF0\x9F\x98\x80", wide(u"\xD83D\xDE00")},
+        {"invalid byte", "a\xFF" "b", wide(u"a\uFFFDb")},
+        {"truncated at the end", "name\xC3", wide(u"name\uFFFD")},
+        {"Latin-1 name keeps its dot", "caf\xE9.txt", wide(u"caf\uFFFD.txt")},
+    };
+    for (const auto& c : cases) {
+        fake_files().reset();
+        fake_files().stream_result = token(1);
+        EXPECT_EQ(wexal::u8port::fopen(c.utf8, "rb"), token(1)) << c.what;
+        ASSERT_EQ(fake_files().calls.size(), 1u) << c.what;
+        const auto& call = fake_files().calls[0];
+        EXPECT_EQ(call.function, "_wfopen");
+        EXPECT_EQ(call.args, (std::vector<wide_arg>{c.expected, wide(u"rb")})) << c.what;
+    }
+}
+
+TEST_F(FileCalls, EachCallPassesItsArgumentsInOrderAndReturnsThePlatformResult) {
+    fake_files().stream_result = token(2);
+    fake_files().int_result = 17;
+    EXPECT_EQ(wexal::u8port::freopen("new.log", "w+", token(3)), token(2));
+    EXPECT_EQ(wexal::u8port::remove("gone"), 17);
+    EXPECT_EQ(wexal::u8port::rename("old", "\xC3\xA9new"), 17);
+    fake_files().int_result = -1;
+    EXPECT_EQ(wexal::u8port::remove("missing"), -1);
+
+    const auto& calls = fake_files().calls;
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0].function, "_wfreopen");
+    EXPECT_EQ(calls[0].args, (std::vector<wide_arg>{wide(u"new.log"), wide(u"w+")}));
+    EXPECT_EQ(calls[0].stream, token(3));
+    EXPECT_EQ(calls[1].function, "_wremove");
+    EXPECT_EQ(calls[1].args, (std::vector<wide_arg>{wide(u"gone")}));
+    EXPECT_EQ(calls[2].function, "_wrename");
+    EXPECT_EQ(calls[2].args, (std::vector<wide_arg>{wide(u"old"), wide(u"\u00E9new")}));
+    EXPECT_EQ(calls[3].args, (std::vector<wide_arg>{wide(u"missing")}));
+}
+
+TEST_F(FileCalls, NullNamesReachThePlatformAsNull) {
+    EXPECT_EQ(wexal::u8port::fopen(nullptr, nullptr), nullptr);
+    wexal::u8port::freopen(nullptr, "r", token(4));
+    wexal::u8port::remove(nullptr);
+    wexal::u8port::rename(nullptr, "b");
+    wexal::u8port::rename("a", nullptr);
+    const auto& calls = fake_files().calls;
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0].args, (std::vector<wide_arg>{std::nullopt, std::nullopt}));
+    EXPECT_EQ(calls[1].args, (std::vector<wide_arg>{std::nullopt, wide(u"r")}));
+    EXPECT_EQ(calls[1].stream, token(4));
+    EXPECT_EQ(calls[2].args, (std::vector<wide_arg>{std::nullopt}));
+    EXPECT_EQ(calls[3].args, (std::vector<wide_arg>{std::nullopt, wide(u"b")}));
+    EXPECT_EQ(calls[4].args, (std::vector<wide_arg>{wide(u"a"), std::nullopt}));
+}
+
+TEST_F(FileCalls, ShortArgumentsAllocateNothingAndLongOnesAreFreedBeforeTheCallReturns) {
+    struct at_call {
+        std::size_t allocations = 0;
+        std::size_t live = 0;
+    };
+    // Runs one call in a fresh scope; reports what the wrapper had allocated
+    // when the platform call arrived, and checks nothing is left afterwards.
+    auto measure = [](auto call) {
+        at_call seen;
+        allocation_scope scope;
+        fake_files().during_call = [&] { seen = {scope.allocations(), scope.live()}; };
+        call();
+        fake_files().during_call = nullptr;
+        EXPECT_EQ(scope.live(), 0u);
+        return seen;
+    };
+    const std::string name255(255, 'o');
+    const std::string mode15(15, 'b');
+    const std::string name300(300, 'x');
+    const std::string mode16 = "rb, ccs=UTF-8   ";
+
+    const at_call short_rename = measure([&] { wexal::u8port::rename(name255.c_str(), "n"); });
+    EXPECT_EQ(short_rename.allocations, 0u);
+    const at_call short_open = measure([&] { wexal::u8port::fopen("f", mode15.c_str()); });
+    EXPECT_EQ(short_open.allocations, 0u);
+    const at_call long_open = measure([&] { wexal::u8port::fopen(name300.c_str(), mode16.c_str()); });
+    EXPECT_EQ(long_open.allocations, 2u);
+    EXPECT_EQ(long_open.live, 2u);
+    const at_call long_remove = measure([&] { wexal::u8port::remove(name300.c_str()); });
+    EXPECT_EQ(long_remove.allocations, 1u);
+
+    const auto& call = fake_files().calls[2];
+    EXPECT_EQ(call.args[0], wide_string(name300.begin(), name300.end()));
+    EXPECT_EQ(call.args[1], wide_string(mode16.begin(), mode16.end()));
+}
+
+TEST_F(FileCalls, FailedAllocationMakesNoPlatformCallAndLeaksNothing) {
+    const std::string long_old(400, 'o');
+    const std::string long_new(400, 'n');
+    allocation_scope scope;
+    scope.fail_at(2);  // the second name's array
+    EXPECT_THROW(wexal::u8port::rename(long_old.c_str(), long_new.c_str()), std::bad_alloc);
+    EXPECT_TRUE(fake_files().calls.empty());
+    EXPECT_EQ(scope.live(), 0u);
+}
+
+TEST_F(FileCalls, WfopenPassesWideStringsThroughUntouched) {
+    const wide_string name = wide(u"x\xD800y\xDC00");  // unpaired surrogates
+    const wide_string mode = wide(u"rb");
+    fake_files().stream_result = token(5);
+    EXPECT_EQ(wexal::u8port::detail::wfopen(name.c_str(), mode.c_str()), token(5));
+    ASSERT_EQ(fake_files().calls.size(), 1u);
+    EXPECT_EQ(fake_files().calls[0].args, (std::vector<wide_arg>{name, mode}));
+    wexal::u8port::detail::wfopen(nullptr, nullptr);
+    EXPECT_EQ(fake_files().calls[1].args, (std::vector<wide_arg>{std::nullopt, std::nullopt}));
+}
+
+}  // namespace
