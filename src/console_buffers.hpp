@@ -16,26 +16,45 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
+// Lets the unit tests call the private conversion steps; defined only there.
+struct console_buffer_test_access;
+
 // Collects UTF-8 bytes in a 1024-byte put area and writes them to the console
 // as UTF-16 on every flush or when the area fills. An incomplete sequence at
 // the end is carried over until its remaining bytes arrive.
 class console_output_buffer : public std::basic_streambuf<char> {
 public:
     static constexpr std::size_t buffer_size = 1024;
+    // One unit per byte at most (a 4-byte sequence gives two units), so a
+    // full put area never needs more than buffer_size units.
     static constexpr std::size_t wbuffer_size = 2048;
 
     explicit console_output_buffer(void* handle) noexcept;
     ~console_output_buffer() override;
 
+    console_output_buffer(const console_output_buffer&) = delete;
+    console_output_buffer& operator=(const console_output_buffer&) = delete;
+
 protected:
+    // Writes the pending bytes and stores c behind the carried-over ones;
+    // 0 on success (never the character), -1 when nothing could be written.
     int_type overflow(int_type c) override;
     int sync() override;
 
 private:
+    friend struct console_buffer_test_access;
     using encoder = utf16_codec;
 
-    // Converts and writes [p, p + n); returns the bytes consumed or -1.
-    int write_to_console(const char* p, int n);
+    // Converts [p, p + n) up to its last complete code point and writes the
+    // units. Returns the bytes consumed, or -1 when n exceeds buffer_size or
+    // the console failed. delivered receives the bytes of the code points
+    // that reached the console (all consumed bytes on success; on failure
+    // those written before it), so that nothing is written twice.
+    int write_to_console(const char* p, int n, int& delivered);
+    // Hands units to the console until all are taken, the console fails, or
+    // it takes none. Returns the units taken, or -1 when a call failed;
+    // taken then counts the units of the calls before the failure.
+    int write_units(const wide_char* units, int count, int& taken);
 
     char buffer_[buffer_size];
     wide_char wbuffer_[wbuffer_size];
@@ -47,20 +66,32 @@ private:
 // read; any number of bytes can be put back.
 class console_input_buffer : public std::basic_streambuf<char> {
 public:
+    // Each unit read gives at most three bytes, so 3072 bytes suffice.
     static constexpr std::size_t buffer_size = 4096;
     static constexpr std::size_t wbuffer_size = 1024;
 
     explicit console_input_buffer(void* handle) noexcept;
     ~console_input_buffer() override;
 
+    console_input_buffer(const console_input_buffer&) = delete;
+    console_input_buffer& operator=(const console_input_buffer&) = delete;
+
 protected:
     int_type underflow() override;
+    // Puts c back in front of the read position; 0 on success, -1 for eof.
     int_type pbackfail(int_type c) override;
 
 private:
+    friend struct console_buffer_test_access;
     using encoder = utf8_codec;
 
-    // One console read and its conversion; the bytes written to buffer_.
+    // What read_from_console returns besides a byte count.
+    static constexpr std::int64_t end_of_input = 0;
+    static constexpr std::int64_t read_again = -1;
+
+    // One console read and its conversion: the bytes written at the start of
+    // buffer_ (1 to 3072), end_of_input, or read_again when the read brought
+    // nothing to deliver yet but input goes on.
     std::int64_t read_from_console();
 
     char buffer_[buffer_size];
