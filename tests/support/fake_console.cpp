@@ -36,10 +36,15 @@ int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* w
     test::log_call("WriteConsoleW");
     const test::recording_scope recording;
     test::fake_console_state& state = test::fake_console();
-    test::console_write record{console, test::wide_string(buffer, buffer + count), !state.writes_fail};
+    test::console_write_outcome outcome{state.writes_fail, state.max_units_written};
+    if (!state.write_outcomes.empty()) {
+        outcome = state.write_outcomes.front();
+        state.write_outcomes.pop_front();
+    }
+    test::console_write record{console, test::wide_string(buffer, buffer + count), !outcome.fails};
     state.writes.push_back(record);
-    if (state.writes_fail) return 0;
-    const dword taken = state.max_units_written ? std::min(count, *state.max_units_written) : count;
+    if (outcome.fails) return 0;
+    const dword taken = outcome.max_units_written ? std::min(count, *outcome.max_units_written) : count;
     state.screen.append(buffer, buffer + taken);
     if (written != nullptr) *written = taken;
     return 1;

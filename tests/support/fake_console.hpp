@@ -21,6 +21,13 @@ struct console_write {
     bool succeeded = true;  // false when the fake made this write fail
 };
 
+// The outcome scripted for one write, taken before writes_fail and
+// max_units_written apply.
+struct console_write_outcome {
+    bool fails = false;                              // WriteConsoleW returns 0
+    std::optional<std::uint32_t> max_units_written;  // report at most this many units
+};
+
 struct console_read {
     std::vector<u8port::wide_char> units;  // what this read delivers
     bool fails = false;                    // ReadConsoleW returns 0
@@ -42,6 +49,9 @@ struct fake_console_state {
     // When set, every write reports at most this many units written (and the
     // screen shows only those).
     std::optional<std::uint32_t> max_units_written;
+    // Outcomes for the next writes, one per call, taken from the front; when
+    // empty, writes_fail and max_units_written decide.
+    std::deque<console_write_outcome> write_outcomes;
 
     // Scripted reads, taken from the front. A read with more units than the
     // caller asked for delivers the first ones and keeps the rest at the
