@@ -1,0 +1,40 @@
+// The UTF-8 standard streams: run it in a terminal (on Windows, a console)
+// and type a line with any characters you like.
+//
+//   u8port_streams
+//
+// Writes through cout, cerr and clog, reads one line through cin and shows
+// its UTF-8 bytes. Redirected to a file or a pipe, the same program writes
+// the same bytes as it would through std::cout and std::cerr.
+#include <wexal/u8port/iostream.hpp>
+
+#include <string>
+
+namespace u8 = wexal::u8port;
+
+int main() {
+    u8::cout << "cout: Gr\xC3\xBC\xC3\x9F" "e, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80\n";
+    // cerr flushes cout, its tie, first, then shows at once: it is unit-buffered.
+    u8::cerr << "cerr: \xC2\xA1" "at once!\n";
+    // clog is buffered: this line waits until the program ends.
+    u8::clog << "clog: adi\xC3\xB3s, written at exit\n";
+    // Reading from cin flushes cout first, so the prompt shows.
+    u8::cout << "Type a line: ";
+
+    std::string line;
+    if (!std::getline(u8::cin, line)) {
+        u8::cerr << "no input\n";
+        return 1;
+    }
+    // A Windows console ends a line with CR LF; getline keeps the CR.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+
+    u8::cout << "You typed: " << line << '\n' << "as UTF-8:";
+    const char* const digits = "0123456789ABCDEF";
+    for (const char c : line) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        u8::cout << ' ' << digits[byte >> 4] << digits[byte & 0xF];
+    }
+    u8::cout << '\n';
+    return 0;
+}

@@ -1,0 +1,74 @@
+// UTF-8 standard streams: cin, cout, cerr and clog.
+//
+// Each object decides once, when the library is loaded, whether its standard
+// handle is an interactive console. On a console it owns a stream buffer that
+// talks UTF-16 to the console, so UTF-8 text in any script shows correctly and
+// typed input arrives as UTF-8. Otherwise (a file, a pipe, no handle at all)
+// it borrows the buffer of the standard library's stream of the same kind,
+// and the bytes pass through unchanged, in order with what the program writes
+// to std::cout, std::cerr or reads from std::cin.
+//
+// cout has no tie; cin, cerr and clog are tied to cout, so cout is flushed
+// before input is read and before diagnostics are written. cerr is
+// unit-buffered like std::cerr: every output operation reaches the console at
+// once. clog is buffered, and has a buffer of its own even when it shares the
+// console with cerr. What is still pending is written when the library is
+// unloaded (at process exit or on an explicit unload).
+#ifndef WEXAL_U8PORT_IOSTREAM_HPP
+#define WEXAL_U8PORT_IOSTREAM_HPP
+
+#include <istream>
+#include <memory>
+#include <ostream>
+
+#include <wexal/u8port/config.hpp>
+
+namespace wexal {
+namespace u8port {
+namespace detail {
+
+class console_output_buffer;
+class console_input_buffer;
+
+// An output stream on standard output (fd 1) or standard error (fd 2). Any
+// other fd means no handle: the stream then writes through std::cerr's buffer.
+// A stream built on a console owns its own buffer, independent of any other
+// stream on the same console.
+class WEXAL_U8PORT_API winconsole_ostream : public std::basic_ostream<char> {
+public:
+    winconsole_ostream(int fd, winconsole_ostream* tie_stream);
+    // Flushes (discarding any exception), then deletes an owned buffer.
+    ~winconsole_ostream() override;
+
+    winconsole_ostream(const winconsole_ostream&) = delete;
+    winconsole_ostream& operator=(const winconsole_ostream&) = delete;
+
+private:
+    std::unique_ptr<console_output_buffer> owned_buffer_;
+};
+
+// An input stream on standard input.
+class WEXAL_U8PORT_API winconsole_istream : public std::basic_istream<char> {
+public:
+    explicit winconsole_istream(winconsole_ostream* tie_stream);
+    // Deletes an owned buffer; nothing is flushed.
+    ~winconsole_istream() override;
+
+    winconsole_istream(const winconsole_istream&) = delete;
+    winconsole_istream& operator=(const winconsole_istream&) = delete;
+
+private:
+    std::unique_ptr<console_input_buffer> owned_buffer_;
+};
+
+}  // namespace detail
+
+extern WEXAL_U8PORT_API detail::winconsole_ostream cout;
+extern WEXAL_U8PORT_API detail::winconsole_istream cin;
+extern WEXAL_U8PORT_API detail::winconsole_ostream cerr;
+extern WEXAL_U8PORT_API detail::winconsole_ostream clog;
+
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_IOSTREAM_HPP
