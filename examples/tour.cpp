@@ -4,7 +4,9 @@
 //
 // Writes a file whose name holds é, a CJK character and U+1F600, reads it
 // back, reopens it for appending, renames it and removes it (unless --keep is
-// given, so the name can be looked at on disk).
+// given, so the name can be looked at on disk). Then sets, reads back and
+// removes an environment variable whose name and value are not ASCII, and
+// runs a command.
 #include <wexal/u8port.hpp>
 
 #include <cstdio>
@@ -12,6 +14,37 @@
 #include <string>
 
 namespace u8 = wexal::u8port;
+
+// Environment variables and commands, in UTF-8 like everything else.
+static int environment_tour() {
+    // GRÜSSE and "¡hola, 世界! 😀"
+    const char* const name = "GR\xC3\x9CSSE";
+    const char* const value = "\xC2\xA1hola, \xE4\xB8\x96\xE7\x95\x8C! \xF0\x9F\x98\x80";
+    if (u8::setenv(name, value, 1) != 0) {
+        std::printf("setenv failed\n");
+        return 1;
+    }
+    const char* read = u8::getenv(name);
+    if (read == nullptr || std::strcmp(read, value) != 0) {
+        std::printf("getenv did not give the value back\n");
+        return 1;
+    }
+    std::printf("getenv    %s=%s\n", name, read);
+    if (u8::unsetenv(name) != 0 || u8::getenv(name) != nullptr) {
+        std::printf("unsetenv failed\n");
+        return 1;
+    }
+    std::printf("unsetenv  %s: gone\n", name);
+
+    if (u8::system(nullptr) == 0) {
+        std::printf("no command processor\n");
+        return 1;
+    }
+    std::fflush(stdout);  // the command writes to the same output
+    const int status = u8::system("echo hello from the command processor");
+    std::printf("system    returned %d\n", status);
+    return status == 0 ? 0 : 1;
+}
 
 int main(int argc, char** argv) {
     std::string dir = ".";
@@ -65,5 +98,5 @@ int main(int argc, char** argv) {
         }
         std::printf("removed   %s\n", renamed.c_str());
     }
-    return 0;
+    return environment_tour();
 }

@@ -5,8 +5,14 @@
 #include "platform.hpp"
 #include "posix_last_error.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <shared_mutex>
 
 #include <wexal/u8port/stackstring.hpp>
 
@@ -61,6 +67,105 @@ int _wrename(const wide_char* old_name, const wide_char* new_name) {
     const narrow_stackstring old_narrow(old_name);
     const narrow_stackstring new_narrow(new_name);
     return std::rename(old_narrow.get(), new_narrow.get());
+}
+
+// The environment. Values are stored in UTF-8 through the C library and
+// handed out as UTF-16, with the outcomes of the Windows calls: a value that
+// fits comes back with its length, one that does not with the size it needs
+// (terminator included) and an untouched buffer, a missing one as 0 with last
+// error 203. Unlike Windows, an empty value also resets the last error to 0,
+// so the stand-in never leaves a stale 203 behind a variable that exists.
+//
+// Windows serialises its environment calls internally; glibc's getenv does
+// not guard against a concurrent setenv, so every access here takes a lock
+// of the stand-in's own: lookups share it, changes hold it alone.
+namespace {
+
+constexpr dword error_success = 0;
+constexpr dword error_not_enough_memory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+constexpr dword error_invalid_parameter = 87;  // ERROR_INVALID_PARAMETER
+
+// Never destroyed, so that a lookup made while the process exits (from a
+// destructor that runs after this file's statics are gone) still finds it.
+std::shared_mutex& environment_lock() {
+    static std::shared_mutex* const lock = new std::shared_mutex;
+    return *lock;
+}
+
+// The C library can hold neither an empty name nor one with '=' in it.
+bool is_storable_name(const wide_char* name) noexcept {
+    if (name == nullptr || name[0] == 0) return false;
+    for (; *name != 0; ++name) {
+        if (*name == u'=') return false;
+    }
+    return true;
+}
+
+// The UTF-16 units that UTF-8 text becomes, terminator not counted; each
+// malformed sequence counts as the single unit of its U+FFFD.
+std::size_t utf16_length(const char* begin, const char* end) noexcept {
+    std::size_t units = 0;
+    while (begin != end) {
+        code_point c = utf8_codec::decode(begin, end);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        units += static_cast<std::size_t>(utf16_codec::width(c));
+    }
+    return units;
+}
+
+}  // namespace
+
+dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size) {
+    // A name the C library cannot hold cannot have been set.
+    if (!is_storable_name(name)) {
+        set_last_error(error_envvar_not_found);
+        return 0;
+    }
+    const narrow_stackstring narrow_name(name);
+    const std::shared_lock<std::shared_mutex> lock(environment_lock());
+    const char* const value = std::getenv(narrow_name.get());
+    if (value == nullptr) {
+        set_last_error(error_envvar_not_found);
+        return 0;
+    }
+    const char* const end = value + std::strlen(value);
+    const std::size_t units = utf16_length(value, end);
+    if (units >= size) {
+        constexpr std::size_t largest = std::numeric_limits<dword>::max();
+        return static_cast<dword>(std::min(units + 1, largest));
+    }
+    if (buffer == nullptr) {
+        set_last_error(error_invalid_parameter);
+        return 0;
+    }
+    transcode_into(buffer, size, value, end);
+    if (units == 0) set_last_error(error_success);
+    return static_cast<dword>(units);
+}
+
+int SetEnvironmentVariableW(const wide_char* name, const wide_char* value) {
+    if (!is_storable_name(name)) {
+        set_last_error(error_invalid_parameter);
+        return 0;
+    }
+    const narrow_stackstring narrow_name(name);
+    const narrow_stackstring narrow_value(value);
+    const std::unique_lock<std::shared_mutex> lock(environment_lock());
+    const int result = value == nullptr ? ::unsetenv(narrow_name.get()) : ::setenv(narrow_name.get(), narrow_value.get(), 1);
+    if (result != 0) {
+        set_last_error(errno == ENOMEM ? error_not_enough_memory : error_invalid_parameter);
+        return 0;
+    }
+    return 1;
+}
+
+// The command processor is /bin/sh, through std::system; null asks whether
+// it is there. The result is std::system's wait status. No lock is held
+// while the command runs: a setenv in another thread must not wait for it.
+int _wsystem(const wide_char* command) {
+    if (command == nullptr) return std::system(nullptr);
+    const narrow_stackstring narrow_command(command);
+    return std::system(narrow_command.get());
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "counting_allocator.hpp"
 #include "fake_console.hpp"
+#include "fake_environment.hpp"
 #include "platform/platform.hpp"
 
 namespace wexal {
@@ -62,6 +63,7 @@ void reset_fake_platform() {
     fake_last_error() = 0;
     fake_files().reset();
     fake_console().reset();
+    fake_environment().reset();
 }
 
 }  // namespace test

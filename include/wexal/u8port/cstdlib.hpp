@@ -1,0 +1,41 @@
+// UTF-8 environment and command calls. Names, values and command lines are
+// converted to UTF-16 for the platform; a value read back from the
+// environment is converted to UTF-8. A malformed sequence on either side
+// becomes U+FFFD.
+#ifndef WEXAL_U8PORT_CSTDLIB_HPP
+#define WEXAL_U8PORT_CSTDLIB_HPP
+
+#include <wexal/u8port/config.hpp>
+
+namespace wexal {
+namespace u8port {
+
+// The value of the variable `name` as UTF-8, or null when it is not set. The
+// text lives in one holder shared by every call: it stays valid until the next
+// getenv call that finds a value (a call that finds nothing leaves it alone).
+// Not safe for concurrent use; copy the value before calling again.
+WEXAL_U8PORT_API char* getenv(const char* name);
+
+// Sets `name` to `value`. With overwrite 0 an existing variable is kept (and
+// that counts as success). A null value removes the variable. Returns 0 on
+// success and -1 when the platform refuses; its error code is left in place.
+WEXAL_U8PORT_API int setenv(const char* name, const char* value, int overwrite);
+
+// Removes `name`; removing a variable that is not set succeeds. 0 or -1.
+WEXAL_U8PORT_API int unsetenv(const char* name);
+
+// Sets a variable from "NAME=value", split at the first '='; "NAME=" sets an
+// empty value. A string without '=' (or null) is refused with -1 and changes
+// nothing. The string is only read, never kept.
+WEXAL_U8PORT_API int putenv(const char* assignment);
+
+// Runs a command line through the command processor and returns what the
+// platform's call returned: on Windows the command's exit code, elsewhere the
+// wait status that std::system reports. Null asks whether a command
+// processor is available (non-zero when it is).
+WEXAL_U8PORT_API int system(const char* command);
+
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_CSTDLIB_HPP

@@ -1,0 +1,106 @@
+#include <wexal/u8port/cstdlib.hpp>
+
+#include <cstring>
+#include <vector>
+
+#include <wexal/u8port/stackstring.hpp>
+
+#include "platform/platform.hpp"
+
+namespace wexal {
+namespace u8port {
+namespace {
+
+using platform_dword = detail::platform::dword;
+
+// Serves every value shorter than this from the stack, in one lookup.
+constexpr platform_dword wprobe_size = 64;
+// Enough for setenv to learn whether a variable exists without copying it.
+constexpr platform_dword wexistence_probe_size = 2;
+
+// Decides whether a lookup that returned 0 found no variable. A 0 result is
+// also what an existing empty variable gives, and then the platform leaves
+// the last error as it was (Windows and Wine both do): after an earlier miss
+// on this thread it still reads 203. A zero-capacity lookup settles it, since
+// an existing variable, even an empty one, needs room for its terminator.
+bool is_missing(const wide_char* name, wide_char* scratch) {
+    if (detail::platform::GetLastError() != detail::platform::error_envvar_not_found) return false;
+    return detail::platform::GetEnvironmentVariableW(name, scratch, 0) == 0;
+}
+
+int to_status(int platform_result) noexcept { return platform_result != 0 ? 0 : -1; }
+
+}  // namespace
+
+char* getenv(const char* name) {
+    // Constructed by the first call, which registers its destruction then, so
+    // it goes before everything the library constructed while loading.
+    static narrow_stackstring getenv_result;
+
+    const wide_short_stackstring wide_name(name);
+    std::vector<wide_char> wbuffer;
+    wide_char wprobe[wprobe_size];
+    // A platform may answer 0 without writing anything; the probe then reads
+    // as an empty value instead of whatever the stack held.
+    wprobe[0] = 0;
+
+    platform_dword n = detail::platform::GetEnvironmentVariableW(wide_name.get(), wprobe, wprobe_size);
+    if (n == 0 && is_missing(wide_name.get(), wprobe)) return nullptr;
+    const wide_char* value = wprobe;
+    if (n >= wprobe_size) {
+        // n is the size the value needs, terminator included. It can grow
+        // before the next lookup (another thread, or another process sharing
+        // the block); size again until it fits. One spare unit, zeroed, keeps
+        // the buffer terminated whatever the platform writes.
+        for (;;) {
+            wbuffer.assign(static_cast<std::size_t>(n) + 1, wide_char(0));
+            const platform_dword m = detail::platform::GetEnvironmentVariableW(wide_name.get(), wbuffer.data(), n);
+            if (m < n) {
+                if (m == 0 && is_missing(wide_name.get(), wbuffer.data())) return nullptr;
+                break;
+            }
+            // A value that fits cannot need exactly the capacity it was
+            // given; a platform saying so is not retried forever.
+            if (m == n) return nullptr;
+            n = m;
+        }
+        value = wbuffer.data();
+    }
+    getenv_result.convert(value);
+    return getenv_result.get();
+}
+
+int setenv(const char* name, const char* value, int overwrite) {
+    const wide_short_stackstring wide_name(name);
+    if (overwrite == 0) {
+        wide_char wprobe[wexistence_probe_size] = {};
+        const platform_dword n =
+            detail::platform::GetEnvironmentVariableW(wide_name.get(), wprobe, wexistence_probe_size);
+        if (n != 0 || !is_missing(wide_name.get(), wprobe)) return 0;
+    }
+    const wide_stackstring wide_value(value);
+    return to_status(detail::platform::SetEnvironmentVariableW(wide_name.get(), wide_value.get()));
+}
+
+int unsetenv(const char* name) {
+    const wide_short_stackstring wide_name(name);
+    return to_status(detail::platform::SetEnvironmentVariableW(wide_name.get(), nullptr));
+}
+
+int putenv(const char* assignment) {
+    if (assignment == nullptr) return -1;
+    const char* const equals = std::strchr(assignment, '=');
+    if (equals == nullptr) return -1;
+    const wide_short_stackstring wide_name(assignment, equals);
+    const wide_stackstring wide_value(equals + 1);
+    return to_status(detail::platform::SetEnvironmentVariableW(wide_name.get(), wide_value.get()));
+}
+
+int system(const char* command) {
+    if (command == nullptr) return detail::platform::_wsystem(nullptr);
+    const wide_stackstring wide_command(command);
+    return detail::platform::_wsystem(wide_command.get());
+}
+
+}  // namespace u8port
+}  // namespace wexal
