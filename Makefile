@@ -1,5 +1,5 @@
 # make check: install what is missing (as root), build all four presets and run every test.
-# make demo:  build the libraries and run the example natively and under Wine.
+# make demo:  build the libraries and run the examples natively and under Wine (the streams on a terminal).
 SHELL := /bin/bash
 PRESETS := linux-debug linux-release windows-debug windows-release
 DEBIAN_PACKAGES := cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 util-linux
@@ -33,11 +33,14 @@ preset-%: deps
 check: deps $(addprefix preset-,$(PRESETS))
 	@echo "make check: all presets built and tested"
 
+# The streams example runs on a terminal of its own, a tmux pane.
+DEBIAN_PACKAGES += tmux
+
 demo: deps
 	cmake --preset linux-release >/dev/null
-	cmake --build --preset linux-release --target u8port_tour
+	cmake --build --preset linux-release --target u8port_tour u8port_streams
 	cmake --preset windows-release >/dev/null
-	cmake --build --preset windows-release --target u8port_tour
+	cmake --build --preset windows-release --target u8port_tour u8port_streams
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)/linux $(DEMO_DIR)/windows
 	@echo "== Linux"
 	build/linux-release/bin/u8port_tour $(DEMO_DIR)/linux --keep
@@ -45,3 +48,6 @@ demo: deps
 	cd build/windows-release/bin && $(WINE_RUN) ./u8port_tour.exe ../../demo/windows --keep
 	@echo "== The names on disk (ls -b shows any byte that is not printable)"
 	ls -b $(DEMO_DIR)/linux $(DEMO_DIR)/windows
+	@echo "== The streams on a terminal: a line is typed in, then the screen is shown (Linux, then a Wine console)"
+	sh tests/integration/streams_console_test.sh --show build/linux-release/bin/u8port_streams
+	sh tests/integration/streams_console_test.sh --show $(WINE_RUN) build/windows-release/bin/u8port_streams.exe
