@@ -21,7 +21,8 @@ WEXAL_U8PORT_API char* getenv(const char* name);
 // success and -1 when the platform refuses; its error code is left in place.
 WEXAL_U8PORT_API int setenv(const char* name, const char* value, int overwrite);
 
-// Removes `name`; removing a variable that is not set succeeds. 0 or -1.
+// Removes `name`. 0 on success, -1 when the platform refuses (Linux and Wine
+// both take the removal of a variable that is not set as a success).
 WEXAL_U8PORT_API int unsetenv(const char* name);
 
 // Sets a variable from "NAME=value", split at the first '='; "NAME=" sets an
