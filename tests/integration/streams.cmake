@@ -23,6 +23,11 @@ wexal_add_gtest(u8port_unload_tests
 target_include_directories(u8port_unload_tests PRIVATE ${PROJECT_SOURCE_DIR}/include)
 target_compile_definitions(u8port_unload_tests PRIVATE WEXAL_U8PORT_LIBRARY="${wexal_library_to_load}")
 add_dependencies(u8port_unload_tests u8port-lib)
+if(CMAKE_CROSSCOMPILING)
+    # Again on a pseudo-terminal, where the Wine process gets a console.
+    add_test(NAME u8port_unload_console_tests
+        COMMAND script -q -e -c "WEXAL_EXPECT_CONSOLE=1 ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh $<TARGET_FILE:u8port_unload_tests> --gtest_filter=Unload.Console*" /dev/null)
+endif()
 
 # The streams example on a terminal (a tmux pane); the Windows build runs there
 # under Wine and so gets a Wine console.

@@ -254,6 +254,45 @@ TEST_F(Unload, ConsoleBuffersAreFlushedAtUnloadInOrder) {
     ::close(slave);
     ::close(master);
 }
+#else
+// The characters on the console's screen from one cell on, spaces at the end
+// dropped (the text written here is ASCII).
+std::string screen_text(HANDLE console, COORD from) {
+    wchar_t cells[64] = {};
+    DWORD got = 0;
+    ReadConsoleOutputCharacterW(console, cells, 64, from, &got);
+    std::string text;
+    for (DWORD i = 0; i < got; ++i) text += static_cast<char>(cells[i] < 0x80 ? cells[i] : '?');
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+// On a Wine console each output stream owns a console buffer, as on Linux
+// above; what the console shows is read back from its screen. ctest runs this
+// case a second time on a pseudo-terminal, where the process has a console.
+TEST_F(Unload, ConsoleBuffersAreFlushedAtUnloadInOrder) {
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode) == 0) {
+        if (std::getenv("WEXAL_EXPECT_CONSOLE") != nullptr) FAIL() << "started without a console";
+        GTEST_SKIP() << "needs a console";
+    }
+    std::fflush(stdout);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    ASSERT_NE(GetConsoleScreenBufferInfo(console, &info), 0);
+    const COORD start = info.dwCursorPosition;
+    {
+        loaded_library lib;
+        ASSERT_TRUE(lib.loaded());
+        use_library(lib, "G\xF0\x9F");
+        const std::string before = screen_text(console, start);
+        lib.unload();
+        const std::string after = screen_text(console, start);
+        EXPECT_EQ(before, "ACDE");
+        EXPECT_EQ(after, "ACDEGBF");
+        EXPECT_FALSE(loaded_library::in_process());
+    }
+    std::printf("\n");
+}
 #endif
 
 }  // namespace
