@@ -97,50 +97,62 @@ std::string interleaved_output() {
 
 const std::string interleaved_errors = "e1 \xF0\x9F\x98\x80 e2 e3 e4\n";
 
+// Each case has files of its own, since ctest may run cases side by side.
 class RedirectedStreams : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"out.txt", "err.txt", "in.txt"}) std::remove(name);
+        const std::string prefix =
+            std::string("wexal-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        out_ = prefix + "-out.txt";
+        err_ = prefix + "-err.txt";
+        in_ = prefix + "-in.txt";
+        TearDown();
     }
-    void TearDown() override { SetUp(); }
+    void TearDown() override {
+        for (const std::string* name : {&out_, &err_, &in_}) std::remove(name->c_str());
+    }
+
+    std::string out_;
+    std::string err_;
+    std::string in_;
 };
 
 TEST_F(RedirectedStreams, OutputToFilesKeepsBytesAndOrder) {
-    ASSERT_EQ(run(child_program() + " interleave >out.txt 2>err.txt"), 0);
-    EXPECT_EQ(read_file("out.txt"), as_written(interleaved_output()));
-    EXPECT_EQ(read_file("err.txt"), as_written(interleaved_errors));
+    ASSERT_EQ(run(child_program() + " interleave >" + out_ + " 2>" + err_), 0);
+    EXPECT_EQ(read_file(out_), as_written(interleaved_output()));
+    EXPECT_EQ(read_file(err_), as_written(interleaved_errors));
 }
 
 TEST_F(RedirectedStreams, OutputToAPipeKeepsBytesAndOrder) {
-    std::FILE* pipe = open_pipe(child_program() + " interleave 2>err.txt", true);
+    std::FILE* pipe = open_pipe(child_program() + " interleave 2>" + err_, true);
     ASSERT_NE(pipe, nullptr);
     std::string got;
     char chunk[512];
     for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) got.append(chunk, n);
     EXPECT_EQ(close_pipe(pipe), 0);
     EXPECT_EQ(got, as_written(interleaved_output()));
-    EXPECT_EQ(read_file("err.txt"), as_written(interleaved_errors));
+    EXPECT_EQ(read_file(err_), as_written(interleaved_errors));
 }
 
 TEST_F(RedirectedStreams, InputFromAFileOrAPipeKeepsBytes) {
     const std::string input = "h\xC3\xA9 \xFF\xE4\xB8\n";  // malformed UTF-8 is not replaced
     const std::string expected = "68 C3 A9 20 FF E4 B8 0A";
-    write_file("in.txt", input);
-    ASSERT_EQ(run(child_program() + " echo-input <in.txt >out.txt"), 0);
-    EXPECT_EQ(read_file("out.txt"), expected);
+    write_file(in_, input);
+    ASSERT_EQ(run(child_program() + " echo-input <" + in_ + " >" + out_), 0);
+    EXPECT_EQ(read_file(out_), expected);
 
-    std::remove("out.txt");
-    std::FILE* pipe = open_pipe(child_program() + " echo-input >out.txt", false);
+    std::remove(out_.c_str());
+    std::FILE* pipe = open_pipe(child_program() + " echo-input >" + out_, false);
     ASSERT_NE(pipe, nullptr);
     std::fwrite(input.data(), 1, input.size(), pipe);
     EXPECT_EQ(close_pipe(pipe), 0);
-    EXPECT_EQ(read_file("out.txt"), expected);
+    EXPECT_EQ(read_file(out_), expected);
 }
 
 TEST_F(RedirectedStreams, ObjectsBorrowTheStandardBuffersAndAreTiedToCout) {
-    write_file("in.txt", "");
-    ASSERT_EQ(run(child_program() + " objects <in.txt >out.txt 2>err.txt"), 0);
-    EXPECT_EQ(read_file("out.txt"), as_written("ties: none cout cout cout\n"
+    write_file(in_, "");
+    ASSERT_EQ(run(child_program() + " objects <" + in_ + " >" + out_ + " 2>" + err_), 0);
+    EXPECT_EQ(read_file(out_), as_written("ties: none cout cout cout\n"
                                                "buffers: std::cout std::cin std::cerr std::cerr\n"
                                                "flags: default default default+unitbuf default\n"));
 }
@@ -151,10 +163,10 @@ TEST_F(RedirectedStreams, PendingOutputComesOutAtExit) {
         int status;
     };
     for (const exit_case c : {exit_case{"exit", 0}, exit_case{"exit-call", 3}}) {
-        EXPECT_EQ(run(child_program() + " " + c.mode + " >out.txt 2>err.txt"), c.status) << c.mode;
-        EXPECT_EQ(read_file("out.txt"), "cout: wert \xC3\xBC") << c.mode;
+        EXPECT_EQ(run(child_program() + " " + c.mode + " >" + out_ + " 2>" + err_), c.status) << c.mode;
+        EXPECT_EQ(read_file(out_), "cout: wert \xC3\xBC") << c.mode;
         // Standard error has no buffer of its own, so clog's text went first.
-        EXPECT_EQ(read_file("err.txt"), "clog: pendingcerr: at once ") << c.mode;
+        EXPECT_EQ(read_file(err_), "clog: pendingcerr: at once ") << c.mode;
     }
 }
 

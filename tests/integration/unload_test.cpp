@@ -179,12 +179,6 @@ class Unload : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(loaded_library::in_process()) << "this program must not link the library";
-        std::remove("unload-out.txt");
-        std::remove("unload-err.txt");
-    }
-    void TearDown() override {
-        std::remove("unload-out.txt");
-        std::remove("unload-err.txt");
     }
 };
 
@@ -214,6 +208,8 @@ TEST_F(Unload, BorrowedBuffersAreFlushedAtUnload) {
     close_fd(out);
     close_fd(err);
     EXPECT_EQ(read_file("unload-err.txt"), "BDF");
+    std::remove("unload-out.txt");
+    std::remove("unload-err.txt");
 }
 
 #if !defined(_WIN32)
