@@ -1,12 +1,13 @@
-# make check: install what is missing (as root), build all four presets and run every test.
+# make check: install what is missing (as root), build all four presets and run every test,
+#             then check what the libraries export and use the installed package.
 # make demo:  build the libraries and run the examples natively and under Wine (the streams on a terminal).
 SHELL := /bin/bash
 PRESETS := linux-debug linux-release windows-debug windows-release
-DEBIAN_PACKAGES := cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 util-linux
+DEBIAN_PACKAGES := cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 util-linux pkgconf
 WINE_RUN := $(CURDIR)/cmake/wine-run.sh
 DEMO_DIR := $(CURDIR)/build/demo
 
-.PHONY: all check demo deps $(addprefix preset-,$(PRESETS))
+.PHONY: all check demo deps export-check package-check $(addprefix preset-,$(PRESETS))
 
 all: check
 
@@ -30,8 +31,24 @@ preset-%: deps
 	cmake --build --preset $*
 	ctest --preset $*
 
-check: deps $(addprefix preset-,$(PRESETS))
+check: deps $(addprefix preset-,$(PRESETS)) export-check package-check
 	@echo "make check: all presets built and tested"
+
+# After the presets are built: what both libraries export, Debug against
+# Release on each platform; then the installed package, used by a consumer
+# project through find_package and through pkg-config.
+BUILD_ROOT := build/
+EXPORT_CHECK := tests/exports/check-exports.sh
+
+export-check: $(addprefix preset-,$(PRESETS))
+	$(EXPORT_CHECK) tests/exports/u8port-lib.txt $(BUILD_ROOT)linux-debug/lib/libu8port-libd.so $(BUILD_ROOT)linux-release/lib/libu8port-lib.so
+	$(EXPORT_CHECK) tests/exports/u8port-lib.txt $(BUILD_ROOT)windows-debug/bin/u8port-libd.dll $(BUILD_ROOT)windows-release/bin/u8port-lib.dll
+	$(EXPORT_CHECK) tests/exports/calltrail_noop.txt $(BUILD_ROOT)linux-debug/lib/libcalltrail_noopd.so $(BUILD_ROOT)linux-release/lib/libcalltrail_noop.so
+	$(EXPORT_CHECK) tests/exports/calltrail_noop.txt $(BUILD_ROOT)windows-debug/bin/calltrail_noopd.dll $(BUILD_ROOT)windows-release/bin/calltrail_noop.dll
+
+package-check: $(addprefix preset-,$(PRESETS))
+	tests/package/check-package.sh linux $(BUILD_ROOT)linux-debug $(BUILD_ROOT)linux-release $(BUILD_ROOT)package-linux
+	tests/package/check-package.sh windows $(BUILD_ROOT)windows-debug $(BUILD_ROOT)windows-release $(BUILD_ROOT)package-windows
 
 # The streams example runs on a terminal of its own, a tmux pane.
 DEBIAN_PACKAGES += tmux

@@ -22,15 +22,13 @@ target_compile_features(u8port-lib INTERFACE cxx_std_17)
 
 # The whole directory, so that every public header added later is installed too.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/wexal
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    FILES_MATCHING PATTERN "*.hpp")
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(TARGETS u8port-lib calltrail_noop
     EXPORT wexal-targets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # wexal-targets.cmake plus wexal-targets-<config>.cmake for the configuration
 # being installed; installing Debug and Release into one prefix leaves both.
