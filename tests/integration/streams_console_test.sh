@@ -31,7 +31,11 @@ fi
 # A server of our own, so that nothing else running tmux is touched.
 socket="wexal-streams-$$"
 tm() { tmux -u -L "$socket" -f /dev/null "$@"; }
-cleanup() { tm kill-server >/dev/null 2>&1; }
+# The server leaves its socket behind; remove it too.
+cleanup() {
+    tm kill-server >/dev/null 2>&1
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"
+}
 trap cleanup EXIT INT TERM
 
 # Quote each argument for the pane's shell.
