@@ -12,7 +12,6 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <shared_mutex>
 
 #include <wexal/u8port/stackstring.hpp>
 
@@ -78,19 +77,19 @@ int _wrename(const wide_char* old_name, const wide_char* new_name) {
 //
 // Windows serialises its environment calls internally; glibc's getenv does
 // not guard against a concurrent setenv, so every access here takes a lock
-// of the stand-in's own: lookups share it, changes hold it alone.
+// of the stand-in's own.
 namespace {
 
 constexpr dword error_success = 0;
 constexpr dword error_not_enough_memory = 8;   // ERROR_NOT_ENOUGH_MEMORY
 constexpr dword error_invalid_parameter = 87;  // ERROR_INVALID_PARAMETER
 
-// Never destroyed, so that a lookup made while the process exits (from a
-// destructor that runs after this file's statics are gone) still finds it.
-std::shared_mutex& environment_lock() {
-    static std::shared_mutex* const lock = new std::shared_mutex;
-    return *lock;
-}
+// Constant-initialised and trivially destroyed, so it is usable from any
+// other static's constructor or destructor, and an unloaded library leaves
+// nothing behind.
+std::mutex environment_mutex;
+
+std::mutex& environment_lock() { return environment_mutex; }
 
 // The C library can hold neither an empty name nor one with '=' in it.
 bool is_storable_name(const wide_char* name) noexcept {
@@ -122,7 +121,7 @@ dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword si
         return 0;
     }
     const narrow_stackstring narrow_name(name);
-    const std::shared_lock<std::shared_mutex> lock(environment_lock());
+    const std::lock_guard<std::mutex> lock(environment_lock());
     const char* const value = std::getenv(narrow_name.get());
     if (value == nullptr) {
         set_last_error(error_envvar_not_found);
@@ -150,7 +149,7 @@ int SetEnvironmentVariableW(const wide_char* name, const wide_char* value) {
     }
     const narrow_stackstring narrow_name(name);
     const narrow_stackstring narrow_value(value);
-    const std::unique_lock<std::shared_mutex> lock(environment_lock());
+    const std::lock_guard<std::mutex> lock(environment_lock());
     const int result = value == nullptr ? ::unsetenv(narrow_name.get()) : ::setenv(narrow_name.get(), narrow_value.get(), 1);
     if (result != 0) {
         set_last_error(errno == ENOMEM ? error_not_enough_memory : error_invalid_parameter);

@@ -25,13 +25,6 @@
 #include <unistd.h>
 #endif
 
-#if !defined(_WIN32)
-// LeakSanitizer builds only: the Linux platform layer keeps its environment
-// lock in a heap block that is never freed, so every unload after a getenv
-// leaves 56 bytes behind that this program would otherwise be failed for.
-extern "C" const char* __lsan_default_options() { return "detect_leaks=0"; }
-#endif
-
 namespace {
 
 using wexal::u8port::detail::winconsole_ostream;
