@@ -160,6 +160,47 @@ TEST(console_terminal_test, output_reaches_the_terminal_as_the_utf8_written) {
     EXPECT_EQ(session.status, 0);
 }
 
+TEST(console_terminal_test, the_console_calls_convert_whatever_units_they_are_given) {
+    // More units than the layer converts at once, with pairs across its
+    // chunks, and surrogates that pair with nothing.
+    std::u16string units;
+    for (int i = 0; i < 700; ++i) units += u"\U0001F600";
+    units += u"<\xD83D>";
+    units += u"\xDE00";
+    const terminal_session session = run_on_terminal(
+        [&units](int out) {
+            const platform::handle console = platform::GetStdHandle(platform::std_output_handle);
+            platform::dword written = 0;
+            const int ok = platform::WriteConsoleW(console, units.data(), static_cast<platform::dword>(units.size()),
+                                                   &written, nullptr);
+            report(out, std::to_string(ok) + " " + std::to_string(written));
+        },
+        [](int, pid_t, int) {});
+    std::string expected;
+    for (int i = 0; i < 700; ++i) expected += "\xF0\x9F\x98\x80";
+    expected += "<\xEF\xBF\xBD>\xEF\xBF\xBD";
+    EXPECT_EQ(session.output, expected);
+    EXPECT_EQ(session.report, "1 " + std::to_string(units.size()));
+}
+
+TEST(console_terminal_test, a_read_of_one_unit_splits_a_pair_and_keeps_the_rest) {
+    const terminal_session session = run_on_terminal(
+        [](int out) {
+            const platform::handle console = platform::GetStdHandle(platform::std_input_handle);
+            std::ostringstream answer;
+            answer << std::hex;
+            for (int i = 0; i < 4; ++i) {
+                u8port::wide_char unit = 0;
+                platform::dword read = 0;
+                const int ok = platform::ReadConsoleW(console, &unit, 1, &read, nullptr);
+                answer << ok << ':' << read << ':' << static_cast<unsigned>(unit) << ' ';
+            }
+            report(out, answer.str());
+        },
+        [](int terminal, pid_t, int) { write_fully(terminal, "\xF0\x9F\x98\x80\xC3\xA9\n"); });
+    EXPECT_EQ(session.report, "1:1:d83d 1:1:de00 1:1:e9 1:1:a ");
+}
+
 // The child reads lines until end of input, twice, and reports each line.
 void read_lines(int out) {
     console_input_buffer buffer(platform::GetStdHandle(platform::std_input_handle));
