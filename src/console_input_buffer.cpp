@@ -15,7 +15,8 @@ namespace detail {
 
 namespace {
 
-// Typed as Ctrl+Z at the start of a read, it ends the input there.
+// Typed as Ctrl+Z at the start of a read, it ends the input there. (Wine's
+// line editing takes Ctrl+Z as an editing key, so there it never arrives.)
 constexpr wide_char end_of_file_unit = 0x1A;
 
 }  // namespace
@@ -42,7 +43,9 @@ std::int64_t console_input_buffer::read_from_console() {
     // A failed read leaves a carried lead surrogate in place for the next one.
     if (platform::ReadConsoleW(handle_, wbuffer_ + wpending_, capacity, &read, nullptr) == 0) return end_of_input;
     if (read == 0) {
-        // Ctrl+C that the program handled: the read was cut short, input goes on.
+        // Ctrl+C that the program handled: Windows cuts the read short and
+        // input goes on. (Wine instead drops the line typed so far and keeps
+        // reading; the Linux layer reports an interrupted read this way.)
         if (platform::GetLastError() == platform::error_operation_aborted) return read_again;
         return end_of_input;
     }

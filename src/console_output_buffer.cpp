@@ -89,7 +89,8 @@ int console_output_buffer::write_to_console(const char* p, int n, int& delivered
 
 int console_output_buffer::write_units(const wide_char* units, int count, int& taken) {
     taken = 0;
-    // One call even for zero units, so a failing console is noticed.
+    // One call even for zero units, so a failing console is noticed (a
+    // working one, Wine's too, takes zero units and succeeds).
     do {
         platform::dword written = 0;
         if (platform::WriteConsoleW(handle_, units + taken, static_cast<platform::dword>(count - taken), &written,
