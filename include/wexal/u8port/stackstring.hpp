@@ -13,45 +13,11 @@
 #include <new>
 #include <string>
 
+#include <wexal/u8port/transcode.hpp>
 #include <wexal/u8port/utf.hpp>
 
 namespace wexal {
 namespace u8port {
-namespace detail {
-
-// Converts [begin, end) into out, which has room for capacity units including
-// the terminator. Each rejected sequence becomes one U+FFFD. Returns out when
-// everything fitted; otherwise null, with out holding the NUL-terminated
-// prefix that fitted (never ending inside a multi-unit code point). Capacity 0
-// writes nothing and returns null.
-template <typename InCodec, typename OutCodec, typename Out, typename In>
-Out* transcode_with(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
-    if (capacity == 0) return nullptr;
-    std::size_t remaining = capacity - 1;
-    Out* result = out;
-    while (begin != end) {
-        code_point c = InCodec::decode(begin, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
-        const std::size_t w = static_cast<std::size_t>(OutCodec::width(c));
-        if (remaining < w) {
-            result = nullptr;
-            break;
-        }
-        out = OutCodec::encode(c, out);
-        remaining -= w;
-    }
-    *out = Out(0);
-    return result;
-}
-
-}  // namespace detail
-
-// Converts between UTF-8 (char) and UTF-16 (wide_char), picking each codec
-// from the unit type; see detail::transcode_with for the contract.
-template <typename Out, typename In>
-Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
-    return detail::transcode_with<codec_for_t<In>, codec_for_t<Out>>(out, capacity, begin, end);
-}
 
 // A converter held for the duration of one call. data_ptr_ is null, or points
 // at inline_buffer_, or at a heap array this object alone owns; whenever it is

@@ -1,0 +1,506 @@
+// transcode_into: whole-range conversion between UTF-8 and UTF-16 into a
+// buffer of fixed capacity.
+//
+// The result is the one the plain converter of transcode_reference.hpp gives,
+// unit for unit, capacity behaviour included: the same return value, the same
+// NUL-terminated prefix when the buffer is too small, and nothing written
+// after the terminator. Only the speed differs.
+//
+// How it goes fast:
+// - The main loop keeps a margin of input and of room. With the margin it
+//   may load a whole block (16 units, SSE2) or a 32-bit word without looking
+//   at the end, and may store a whole block although only its first k units
+//   are final: the units after them are overwritten by what the rest of the
+//   input produces, since that is at least the margin's worth and the buffer
+//   cannot fill up before (see bulk_room below).
+// - Input within the margin of its end (all of a short file name) is copied
+//   into a padded array on the stack and converted by the same loop into a
+//   stack array, from which the final units are copied out.
+// - Well-formed sequences are decoded inline; anything else goes through the
+//   codec's own decoder (with the true end), so a bad sequence consumes
+//   exactly what the codec says it does.
+// - Once the room left is below the margin, the plain loop finishes, so the
+//   point at which a full buffer stops is the same.
+// Loads never reach outside [begin, end) and stores never outside the units
+// the plain loop writes.
+#ifndef WEXAL_U8PORT_TRANSCODE_HPP
+#define WEXAL_U8PORT_TRANSCODE_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include <wexal/u8port/transcode_reference.hpp>
+#include <wexal/u8port/utf.hpp>
+
+// WEXAL_U8PORT_NO_SIMD forces the portable paths (the tests build them too).
+#if !defined(WEXAL_U8PORT_NO_SIMD) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
+#define WEXAL_U8PORT_HAS_SSE2 1
+#include <emmintrin.h>
+#else
+#define WEXAL_U8PORT_HAS_SSE2 0
+#endif
+
+#if WEXAL_U8PORT_HAS_SSE2 && defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+namespace wexal {
+namespace u8port {
+namespace detail {
+
+#if WEXAL_U8PORT_HAS_SSE2
+// Index of the lowest set bit; mask must not be 0.
+inline unsigned lowest_set_bit(std::uint32_t mask) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    return static_cast<unsigned>(__builtin_ctz(mask));
+#elif defined(_MSC_VER)
+    unsigned long index = 0;
+    _BitScanForward(&index, mask);
+    return static_cast<unsigned>(index);
+#else
+    unsigned index = 0;
+    for (; (mask & 1u) == 0; mask >>= 1) ++index;
+    return index;
+#endif
+}
+#endif
+
+inline bool is_continuation_byte(unsigned b) noexcept { return (b & 0xC0u) == 0x80u; }
+
+inline std::uint64_t load_u64(const void* p) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Four bytes as one word, the first in the low bits, on any byte order.
+inline std::uint32_t load_bytes4(const unsigned char* p) noexcept {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// ---------------------------------------------------------------- UTF-8 to UTF-16
+
+struct utf8_to_utf16_limits {
+    // The main loop runs while this much room is left: the stores of a step
+    // reach at most 16 units from where it starts, and the plain loop stops
+    // at most one unit short of the capacity.
+    static constexpr std::size_t bulk_room = 18;
+    // Input within this many bytes of its end goes through the stack copy.
+    // n bytes give at least n / 4 units, so from this far out the rest of the
+    // input covers every unit a block store leaves behind.
+    static constexpr std::size_t tail_size = 64;
+    // Bytes readable past any position the loop starts a step at.
+    static constexpr std::size_t pad_size = 16;
+    // The stack array for the tail: its units, a block store past them, NUL.
+    static constexpr std::size_t wscratch_size = tail_size + 16 + 1;
+};
+
+// The main loop. Runs while p < limit and the room lasts; every byte up to
+// pad_size past such a p is readable. Bytes from end on, where they are read
+// at all, are padding 0xFF: not ASCII and not a continuation byte, so neither
+// an ASCII block nor a sequence runs into them.
+inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char* limit, const unsigned char* end,
+                              wide_char*& out_cursor, std::size_t& room) noexcept {
+    constexpr std::size_t bulk_room = utf8_to_utf16_limits::bulk_room;
+    // Locals, so that the compiler need not fear that a store through out
+    // changes them.
+    const unsigned char* p = cursor;
+    wide_char* out = out_cursor;
+    std::size_t remaining = room;
+#if WEXAL_U8PORT_HAS_SSE2
+    const __m128i zero = _mm_setzero_si128();
+#endif
+    while (p < limit && remaining >= bulk_room) {
+        const unsigned b0 = *p;
+        if (b0 < 0x80u) {
+#if WEXAL_U8PORT_HAS_SSE2
+            // Widen 32 bytes at a time while they are all ASCII, then 16;
+            // of the last block keep the units up to the first non-ASCII byte.
+            while (limit - p > 16 && remaining >= bulk_room + 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+                if (_mm_movemask_epi8(_mm_or_si128(v, w)) != 0) break;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpacklo_epi8(w, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm_unpackhi_epi8(w, zero));
+                p += 32;
+                out += 32;
+                remaining -= 32;
+            }
+            if (p >= limit || remaining < bulk_room) continue;
+            for (;;) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+                const std::uint32_t mask = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+                if (mask != 0) {
+                    const std::size_t k = lowest_set_bit(mask);
+                    p += k;
+                    out += k;
+                    remaining -= k;
+                    break;
+                }
+                p += 16;
+                out += 16;
+                remaining -= 16;
+                if (p >= limit || remaining < bulk_room) break;
+            }
+#else
+            std::size_t k = 1;
+            if ((load_u64(p) & 0x8080808080808080u) == 0) k = 8;
+            for (std::size_t i = 0; i < k; ++i) out[i] = static_cast<wide_char>(p[i]);
+            p += k;
+            out += k;
+            remaining -= k;
+#endif
+            continue;
+        }
+        const std::uint32_t w = load_bytes4(p);
+        if ((w & 0xC0C0F0u) == 0x8080E0u) {  // 1110xxxx 10xxxxxx 10xxxxxx
+            const code_point c = ((w & 0x0Fu) << 12) | ((w >> 2) & 0x0FC0u) | ((w >> 16) & 0x3Fu);
+            if (c >= 0x800u && (c & 0xF800u) != 0xD800u) {  // neither overlong nor a surrogate
+                *out++ = static_cast<wide_char>(c);
+                p += 3;
+                --remaining;
+                continue;
+            }
+        } else if ((w & 0xC0E0u) == 0x80C0u) {  // 110xxxxx 10xxxxxx
+            if (b0 >= 0xC2u) {  // not overlong
+                *out++ = static_cast<wide_char>(((w & 0x1Fu) << 6) | ((w >> 8) & 0x3Fu));
+                p += 2;
+                --remaining;
+                continue;
+            }
+        } else if ((w & 0xC0C0C0F8u) == 0x808080F0u) {  // 11110xxx and three continuations
+            const code_point c =
+                ((w & 0x07u) << 18) | ((w << 4) & 0x3F000u) | ((w >> 10) & 0x0FC0u) | ((w >> 24) & 0x3Fu);
+            if (c - 0x10000u < 0x100000u) {  // neither overlong nor above U+10FFFF
+                const code_point v = c - 0x10000u;
+                out[0] = static_cast<wide_char>(0xD800u | (v >> 10));
+                out[1] = static_cast<wide_char>(0xDC00u | (v & 0x3FFu));
+                out += 2;
+                p += 4;
+                remaining -= 2;
+                continue;
+            }
+        }
+        // Malformed or cut short: the codec decides what the sequence takes.
+        code_point c = utf8_codec::decode(p, end);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        out = utf16_codec::encode(c, out);
+        remaining -= static_cast<std::size_t>(utf16_codec::width(c));
+    }
+    cursor = p;
+    out_cursor = out;
+    room = remaining;
+}
+
+inline wide_char* utf8_to_utf16(wide_char* out, std::size_t capacity, const char* begin, const char* end) noexcept {
+    using limits = utf8_to_utf16_limits;
+    if (capacity == 0) return nullptr;
+    wide_char* const first = out;
+    std::size_t remaining = capacity - 1;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
+    const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
+
+    if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run(p, e - limits::tail_size, e, out, remaining);
+    if (p != e && remaining >= limits::bulk_room && static_cast<std::size_t>(e - p) <= limits::tail_size) {
+        const std::size_t n = static_cast<std::size_t>(e - p);
+        unsigned char in[limits::tail_size + limits::pad_size];
+        std::memcpy(in, p, n);
+        std::memset(in + n, 0xFF, sizeof in - n);
+        wide_char scratch[limits::wscratch_size];
+        const unsigned char* q = in;
+        wide_char* o = scratch;
+        utf8_to_utf16_run(q, in + n, in + n, o, remaining);
+        const std::size_t written = static_cast<std::size_t>(o - scratch);
+        std::memcpy(out, scratch, written * sizeof(wide_char));
+        out += written;
+        p += q - in;
+    }
+    if (p == e) {
+        *out = wide_char(0);
+        return first;
+    }
+    return transcode_with<utf8_codec, utf16_codec>(out, remaining + 1, reinterpret_cast<const char*>(p), end) != nullptr
+               ? first
+               : nullptr;
+}
+
+// ---------------------------------------------------------------- UTF-16 to UTF-8
+
+struct utf16_to_utf8_limits {
+    // The main loop runs while this much room is left: the longest step
+    // writes 32 bytes and its stores reach two bytes further, and the plain
+    // loop stops at most 3 bytes short of the capacity.
+    static constexpr std::size_t bulk_room = 40;
+    // Input within this many units of its end goes through the stack copy;
+    // n units give at least n bytes.
+    static constexpr std::size_t tail_size = 64;
+    static constexpr std::size_t pad_size = 16;
+    static constexpr std::size_t scratch_size = tail_size * 3 + bulk_room + 1;
+    // Padding after the stack copy: a lead surrogate is not ASCII, not below
+    // 0x800, not a three-byte character and not a trail surrogate, so no
+    // block and no pair runs into it.
+    static constexpr std::uint16_t padding = 0xD800;
+};
+
+#if WEXAL_U8PORT_HAS_SSE2
+// Eight units below 0x800 as UTF-8: one byte for ASCII, two otherwise.
+// Units go out in pairs, each pair as one four-byte store of its two to four
+// bytes, so the result may be followed by up to two bytes that the next
+// store overwrites.
+inline char* narrow_two_byte_block(__m128i v, char* out) noexcept {
+    const __m128i non_ascii = _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7F));
+    const __m128i lead = _mm_or_si128(_mm_srli_epi16(v, 6), _mm_set1_epi16(0xC0));
+    const __m128i trail = _mm_or_si128(_mm_and_si128(v, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+    const __m128i pairs = _mm_or_si128(lead, _mm_slli_epi16(trail, 8));
+    // Each 16-bit lane: the unit's bytes, the first in the low half.
+    const __m128i lanes = _mm_or_si128(_mm_and_si128(non_ascii, pairs), _mm_andnot_si128(non_ascii, v));
+    // Each 32-bit lane: two units' bytes, closed up when the first is ASCII.
+    const __m128i first_wide = _mm_srai_epi32(_mm_slli_epi32(non_ascii, 16), 16);
+    const __m128i closed = _mm_or_si128(_mm_and_si128(lanes, _mm_set1_epi32(0xFF)),
+                                        _mm_and_si128(_mm_srli_epi32(lanes, 8), _mm_set1_epi32(0xFFFF00)));
+    const __m128i joined = _mm_or_si128(_mm_and_si128(first_wide, lanes), _mm_andnot_si128(first_wide, closed));
+    const unsigned wide = static_cast<unsigned>(_mm_movemask_epi8(non_ascii));
+    const auto put = [&out](std::uint32_t bytes, unsigned widths) {
+        std::memcpy(out, &bytes, 4);  // x86 is little-endian: the first byte first
+        out += 2 + (widths & 1u) + ((widths >> 2) & 1u);
+    };
+    put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(joined)), wide);
+    put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 4))), wide >> 4);
+    put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 8))), wide >> 8);
+    put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 12))), wide >> 12);
+    return out;
+}
+
+// Four units from 0x800 to 0xFFFF, zero-extended to 32 bits each, as twelve
+// bytes of UTF-8; the store reaches four bytes further.
+inline char* narrow_three_byte_quad(__m128i x, char* out) noexcept {
+    const __m128i b0 = _mm_srli_epi32(x, 12);
+    const __m128i b1 = _mm_and_si128(_mm_slli_epi32(x, 2), _mm_set1_epi32(0x3F00));
+    const __m128i b2 = _mm_and_si128(_mm_slli_epi32(x, 16), _mm_set1_epi32(0x3F0000));
+    const __m128i bytes = _mm_or_si128(_mm_or_si128(b0, b1), _mm_or_si128(b2, _mm_set1_epi32(0x8080E0)));
+    // Each 64-bit lane: its two three-byte groups side by side.
+    const __m128i pairs = _mm_or_si128(_mm_and_si128(bytes, _mm_set_epi32(0, -1, 0, -1)),
+                                       _mm_and_si128(_mm_srli_epi64(bytes, 8), _mm_set_epi32(0xFFFF, -0x1000000, 0xFFFF, -0x1000000)));
+    // Both lanes' six bytes side by side.
+    const __m128i twelve = _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), twelve);
+    return out + 12;
+}
+#endif
+
+// The main loop, on the same terms as utf8_to_utf16_run, with padding units
+// as utf16_to_utf8_limits::padding says.
+inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, const wide_char* end,
+                              char*& out_cursor, std::size_t& room) noexcept {
+    constexpr std::size_t bulk_room = utf16_to_utf8_limits::bulk_room;
+    // Locals: a store through a char pointer could change anything else.
+    const wide_char* p = cursor;
+    char* out = out_cursor;
+    std::size_t remaining = room;
+#if WEXAL_U8PORT_HAS_SSE2
+    // Adding with unsigned saturation sets the top bit of every unit of 0x80
+    // (0x800) or more, and of no other.
+    const __m128i from_0x80 = _mm_set1_epi16(0x7F80);
+    const __m128i from_0x800 = _mm_set1_epi16(0x7800);
+    const __m128i zero = _mm_setzero_si128();
+#endif
+    while (p < limit && remaining >= bulk_room) {
+        const unsigned u = static_cast<std::uint16_t>(*p);
+#if WEXAL_U8PORT_HAS_SSE2
+        if (u < 0x80u) {
+            // 16 units at a time while they are all below 0x800; of the last
+            // block keep the bytes up to the first unit that is not ASCII.
+            // Blocks of ASCII alone are narrowed in one go. Once a block with
+            // two-byte characters comes, every block takes the two-byte path
+            // until four in a row were ASCII alone: in text like French, which
+            // has an accent every few words, that saves a mispredicted branch
+            // per block.
+            unsigned ascii_blocks = 4;  // 4: blocks of ASCII alone go the short way
+            for (;;) {
+                if (ascii_blocks == 4) {
+                    // ASCII alone, 32 units at a time.
+                    while (limit - p > 16 && remaining >= bulk_room + 16) {
+                        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+                        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+                        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 24));
+                        const __m128i all = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+                        if ((_mm_movemask_epi8(_mm_adds_epu16(all, from_0x80)) & 0xAAAA) != 0) break;
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(c, d));
+                        p += 32;
+                        out += 32;
+                        remaining -= 32;
+                    }
+                    if (p >= limit || remaining < bulk_room) break;
+                }
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+                const __m128i both = _mm_or_si128(a, b);
+                const bool ascii = (_mm_movemask_epi8(_mm_adds_epu16(both, from_0x80)) & 0xAAAA) == 0;
+                if (ascii && ascii_blocks == 4) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+                    p += 16;
+                    out += 16;
+                    remaining -= 16;
+                } else if ((_mm_movemask_epi8(_mm_adds_epu16(both, from_0x800)) & 0xAAAA) == 0) {
+                    ascii_blocks = ascii ? ascii_blocks + 1 : 0;
+                    char* const start = out;
+                    out = narrow_two_byte_block(b, narrow_two_byte_block(a, out));
+                    p += 16;
+                    remaining -= static_cast<std::size_t>(out - start);
+                } else {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+                    const std::uint32_t mask =
+                        (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_adds_epu16(a, from_0x80))) |
+                         (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_adds_epu16(b, from_0x80))) << 16)) &
+                        0xAAAAAAAAu;
+                    const std::size_t k = lowest_set_bit(mask) / 2;
+                    p += k;
+                    out += k;
+                    remaining -= k;
+                    break;
+                }
+                if (p >= limit || remaining < bulk_room) break;
+            }
+            continue;
+        }
+        if (u - 0x800u < 0xD000u || u >= 0xE000u) {
+            // Eight three-byte characters at a time when they come in a row.
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i top = _mm_and_si128(v, _mm_set1_epi16(-0x800));
+            const __m128i outside =
+                _mm_or_si128(_mm_cmpeq_epi16(top, zero), _mm_cmpeq_epi16(top, _mm_set1_epi16(-0x2800)));
+            if (_mm_movemask_epi8(outside) == 0) {
+                out = narrow_three_byte_quad(_mm_unpackhi_epi16(v, zero),
+                                             narrow_three_byte_quad(_mm_unpacklo_epi16(v, zero), out));
+                p += 8;
+                remaining -= 24;
+                continue;
+            }
+        }
+#else
+        if (u < 0x80u) {
+            std::size_t k = 1;
+            if ((load_u64(p) & 0xFF80FF80FF80FF80u) == 0) k = 4;
+            for (std::size_t i = 0; i < k; ++i) out[i] = static_cast<char>(p[i]);
+            p += k;
+            out += k;
+            remaining -= k;
+            continue;
+        }
+#endif
+        if (u < 0x800u) {
+            out[0] = static_cast<char>(0xC0u | (u >> 6));
+            out[1] = static_cast<char>(0x80u | (u & 0x3Fu));
+            out += 2;
+            ++p;
+            remaining -= 2;
+            continue;
+        }
+        if (u - 0xD800u >= 0x800u) {  // not a surrogate
+            out[0] = static_cast<char>(0xE0u | (u >> 12));
+            out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
+            out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
+            out += 3;
+            ++p;
+            remaining -= 3;
+            continue;
+        }
+        const unsigned u2 = static_cast<std::uint16_t>(p[1]);
+        if (u < 0xDC00u && u2 - 0xDC00u < 0x400u) {
+            const code_point c = utf16_codec::join_surrogates(u, u2);
+            out[0] = static_cast<char>(0xF0u | (c >> 18));
+            out[1] = static_cast<char>(0x80u | ((c >> 12) & 0x3Fu));
+            out[2] = static_cast<char>(0x80u | ((c >> 6) & 0x3Fu));
+            out[3] = static_cast<char>(0x80u | (c & 0x3Fu));
+            out += 4;
+            p += 2;
+            remaining -= 4;
+            continue;
+        }
+        // An unpaired surrogate: the codec decides what it takes.
+        code_point c = utf16_codec::decode(p, end);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        out = utf8_codec::encode(c, out);
+        remaining -= static_cast<std::size_t>(utf8_codec::width(c));
+    }
+    cursor = p;
+    out_cursor = out;
+    room = remaining;
+}
+
+inline char* utf16_to_utf8(char* out, std::size_t capacity, const wide_char* begin, const wide_char* end) noexcept {
+    using limits = utf16_to_utf8_limits;
+    if (capacity == 0) return nullptr;
+    char* const first = out;
+    std::size_t remaining = capacity - 1;
+    const wide_char* p = begin;
+
+    if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, remaining);
+    if (p != end && remaining >= limits::bulk_room && static_cast<std::size_t>(end - p) <= limits::tail_size) {
+        const std::size_t n = static_cast<std::size_t>(end - p);
+        wide_char in[limits::tail_size + limits::pad_size];
+        std::memcpy(in, p, n * sizeof(wide_char));
+        for (std::size_t i = n; i < limits::tail_size + limits::pad_size; ++i) in[i] = wide_char(limits::padding);
+        char scratch[limits::scratch_size];
+        const wide_char* q = in;
+        char* o = scratch;
+        utf16_to_utf8_run(q, in + n, in + n, o, remaining);
+        const std::size_t written = static_cast<std::size_t>(o - scratch);
+        std::memcpy(out, scratch, written);
+        out += written;
+        p += q - in;
+    }
+    if (p == end) {
+        *out = '\0';
+        return first;
+    }
+    return transcode_with<utf16_codec, utf8_codec>(out, remaining + 1, p, end) != nullptr ? first : nullptr;
+}
+
+// Picks the converter for a pair of unit types; pairs without a fast one
+// (UTF-8 to UTF-8, UTF-16 to UTF-16) take the plain loop.
+template <typename Out, typename In>
+struct transcoder {
+    static Out* run(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
+        return transcode_reference(out, capacity, begin, end);
+    }
+};
+template <>
+struct transcoder<wide_char, char> {
+    static wide_char* run(wide_char* out, std::size_t capacity, const char* begin, const char* end) noexcept {
+        return utf8_to_utf16(out, capacity, begin, end);
+    }
+};
+template <>
+struct transcoder<char, wide_char> {
+    static char* run(char* out, std::size_t capacity, const wide_char* begin, const wide_char* end) noexcept {
+        return utf16_to_utf8(out, capacity, begin, end);
+    }
+};
+
+}  // namespace detail
+
+// Converts [begin, end) into out, which has room for capacity units including
+// the terminator, picking each codec from the unit type (char: UTF-8,
+// wide_char: UTF-16). Each rejected sequence becomes one U+FFFD. Returns out
+// when everything fitted; otherwise null, with out holding the NUL-terminated
+// prefix that fitted (never ending inside a multi-unit code point). Capacity 0
+// writes nothing and returns null.
+template <typename Out, typename In>
+Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
+    return detail::transcoder<Out, In>::run(out, capacity, begin, end);
+}
+
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_TRANSCODE_HPP

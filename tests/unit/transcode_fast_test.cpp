@@ -1,0 +1,390 @@
+// transcode_into takes shortcuts (blocks of ASCII, inline decoding of
+// well-formed sequences); the plain loop of transcode_reference follows the
+// codecs step by step. These tests hold the two to the same result for the
+// same call: the same return value and the same buffer contents, unit for
+// unit, including what lies after the terminator and past the capacity.
+#include <wexal/u8port/transcode.hpp>
+#include <wexal/u8port/transcode_reference.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "corpora.hpp"
+
+namespace {
+
+using wexal::bench::corpus_kind;
+using wexal::bench::prng;
+using wexal::u8port::transcode_into;
+using wexal::u8port::wide_char;
+using wexal::u8port::detail::transcode_reference;
+
+using wide_string = std::basic_string<wide_char>;
+
+// Units placed around the input and the output. After the input they would
+// complete a sequence cut off at the end, so a converter that reads past end
+// gives a different result; around the output they show any stray store.
+template <typename Unit>
+Unit after_input();
+template <>
+char after_input<char>() {
+    return static_cast<char>(0x80);  // a continuation byte
+}
+template <>
+wide_char after_input<wide_char>() {
+    return wide_char(0xDC00);  // a trail surrogate
+}
+template <typename Unit>
+Unit output_fill() {
+    return static_cast<Unit>(0x5A);
+}
+
+constexpr std::size_t frame_size = 40;  // units around the input and the output
+
+// A copy of the input whose first unit sits `alignment` units after a
+// 16-byte boundary.
+template <typename In>
+class placed_input {
+public:
+    placed_input(const std::basic_string<In>& units, std::size_t alignment)
+        : storage_(units.size() + 2 * frame_size + 16, after_input<In>()) {
+        std::size_t start = frame_size;
+        while (reinterpret_cast<std::uintptr_t>(storage_.data() + start) % 16 != 0) ++start;
+        start += alignment;
+        for (std::size_t i = 0; i < units.size(); ++i) storage_[start + i] = units[i];
+        begin_ = storage_.data() + start;
+        end_ = begin_ + units.size();
+    }
+    const In* begin() const { return begin_; }
+    const In* end() const { return end_; }
+
+private:
+    std::vector<In> storage_;
+    const In* begin_ = nullptr;
+    const In* end_ = nullptr;
+};
+
+template <typename Unit>
+std::string hex(const Unit* p, std::size_t n) {
+    std::ostringstream s;
+    s << std::hex;
+    for (std::size_t i = 0; i < n; ++i) {
+        s << (i == 0 ? "" : " ") << static_cast<unsigned>(static_cast<std::make_unsigned_t<Unit>>(p[i]));
+    }
+    return s.str();
+}
+
+// Runs both converters on the same call and compares everything they leave.
+template <typename Out, typename In>
+testing::AssertionResult same_as_reference(const In* begin, const In* end, std::size_t capacity,
+                                           std::size_t out_alignment) {
+    std::vector<Out> fast(frame_size + 16 + capacity + frame_size, output_fill<Out>());
+    std::vector<Out> plain(fast);
+    std::size_t start = frame_size;
+    while (reinterpret_cast<std::uintptr_t>(fast.data() + start) % 16 != 0) ++start;
+    start += out_alignment;
+
+    Out* const fast_out = fast.data() + start;
+    Out* const plain_out = plain.data() + start;
+    Out* const fast_result = transcode_into(fast_out, capacity, begin, end);
+    Out* const plain_result = transcode_reference(plain_out, capacity, begin, end);
+
+    const auto describe = [&] {
+        std::ostringstream s;
+        s << "input (" << (end - begin) << " units): " << hex(begin, static_cast<std::size_t>(end - begin))
+          << "; capacity " << capacity << ", output alignment " << out_alignment;
+        return s.str();
+    };
+    if ((fast_result == nullptr) != (plain_result == nullptr) || (fast_result != nullptr && fast_result != fast_out)) {
+        return testing::AssertionFailure() << "returned " << (fast_result == nullptr ? "null" : "a pointer")
+                                           << ", the plain loop " << (plain_result == nullptr ? "null" : "out")
+                                           << "; " << describe();
+    }
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+        if (fast[i] != plain[i]) {
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) - static_cast<std::ptrdiff_t>(start);
+            const std::size_t from = i >= 4 ? i - 4 : 0;
+            const std::size_t count = std::min<std::size_t>(12, fast.size() - from);
+            return testing::AssertionFailure()
+                   << "output differs at unit " << at << ": [" << hex(fast.data() + from, count)
+                   << "] against the plain loop's [" << hex(plain.data() + from, count) << "]; " << describe();
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+template <typename Out, typename In>
+testing::AssertionResult same_as_reference(const std::basic_string<In>& input, std::size_t capacity,
+                                           std::size_t in_alignment, std::size_t out_alignment) {
+    const placed_input<In> placed(input, in_alignment);
+    return same_as_reference<Out>(placed.begin(), placed.end(), capacity, out_alignment);
+}
+
+// The number of units the whole conversion needs, terminator included.
+template <typename Out, typename In>
+std::size_t needed_capacity(const std::basic_string<In>& input) {
+    constexpr std::size_t max_width = sizeof(Out) == 1 ? 4 : 2;
+    std::vector<Out> out(input.size() * max_width + 1);
+    transcode_reference(out.data(), out.size(), input.data(), input.data() + input.size());
+    return std::char_traits<Out>::length(out.data()) + 1;
+}
+
+// Random UTF-8 of an exact length, in three flavours.
+enum class flavour { mostly_ascii, well_formed, hostile };
+constexpr flavour all_flavours[] = {flavour::mostly_ascii, flavour::well_formed, flavour::hostile};
+
+void append_utf8(std::string& s, std::uint32_t c) {
+    char units[4];
+    s.append(units, wexal::u8port::utf8_codec::encode(c, units));
+}
+
+std::string random_utf8(prng& random, std::size_t length, flavour kind) {
+    std::string s;
+    while (s.size() < length) {
+        const std::uint32_t r = random.below(100);
+        if (kind == flavour::mostly_ascii ? r < 90 : r < 30) {
+            for (std::uint32_t n = 1 + random.below(kind == flavour::mostly_ascii ? 40 : 20); n != 0; --n) {
+                s += static_cast<char>(0x20 + random.below(0x5F));
+            }
+            continue;
+        }
+        const std::uint32_t pick = kind == flavour::hostile ? random.below(14) : random.below(4);
+        switch (pick) {
+        case 0: append_utf8(s, 0x80 + random.below(0x780)); break;
+        case 1: append_utf8(s, 0x800 + random.below(0xD000)); break;      // below the surrogates
+        case 2: append_utf8(s, 0xE000 + random.below(0x2000)); break;     // above them, up to U+FFFF
+        case 3: append_utf8(s, 0x10000 + random.below(0x100000)); break;  // four bytes
+        case 4: s += static_cast<char>(0x80 + random.below(0x40)); break;  // stray continuation
+        case 5: s += static_cast<char>(0xC0 + random.below(2)); break;     // C0, C1
+        case 6: s += static_cast<char>(0xF5 + random.below(11)); break;    // F5..FF
+        case 7: {  // a sequence cut short by an ASCII byte or by another lead
+            std::string full;
+            append_utf8(full, 0x80 + random.below(0x10FF00));
+            if (full.size() > 1) full.resize(1 + random.below(static_cast<std::uint32_t>(full.size() - 1)));
+            s += full;
+            s += random.chance(50) ? 'A' : '\xC3';
+            break;
+        }
+        case 8:  // overlong three and four bytes
+            s += '\xE0';
+            s += static_cast<char>(0x80 + random.below(0x20));
+            s += static_cast<char>(0x80 + random.below(0x40));
+            break;
+        case 9:
+            s += '\xF0';
+            s += static_cast<char>(0x80 + random.below(0x10));
+            s += static_cast<char>(0x80 + random.below(0x40));
+            s += static_cast<char>(0x80 + random.below(0x40));
+            break;
+        case 10:  // an encoded surrogate
+            s += '\xED';
+            s += static_cast<char>(0xA0 + random.below(0x20));
+            s += static_cast<char>(0x80 + random.below(0x40));
+            break;
+        case 11:  // above U+10FFFF
+            s += '\xF4';
+            s += static_cast<char>(0x90 + random.below(0x30));
+            s += static_cast<char>(0x80 + random.below(0x40));
+            s += static_cast<char>(0x80 + random.below(0x40));
+            break;
+        case 12:  // a lone two-byte lead
+            s += static_cast<char>(0xC2 + random.below(0x1E));
+            break;
+        default:  // any byte at all
+            s += static_cast<char>(random.below(0x100));
+            break;
+        }
+    }
+    s.resize(length);  // may cut the last sequence short, which is wanted
+    return s;
+}
+
+wide_string random_utf16(prng& random, std::size_t length, flavour kind) {
+    wide_string s;
+    while (s.size() < length) {
+        const std::uint32_t r = random.below(100);
+        if (kind == flavour::mostly_ascii ? r < 90 : r < 30) {
+            for (std::uint32_t n = 1 + random.below(kind == flavour::mostly_ascii ? 40 : 20); n != 0; --n) {
+                s += static_cast<wide_char>(random.below(0x80));
+            }
+            continue;
+        }
+        const std::uint32_t pick = kind == flavour::hostile ? random.below(8) : random.below(4);
+        switch (pick) {
+        case 0: s += static_cast<wide_char>(0x80 + random.below(0x780)); break;
+        case 1: s += static_cast<wide_char>(0x800 + random.below(0xD000)); break;
+        case 2: s += static_cast<wide_char>(0xE000 + random.below(0x2000)); break;
+        case 3:
+            s += static_cast<wide_char>(0xD800 + random.below(0x400));
+            s += static_cast<wide_char>(0xDC00 + random.below(0x400));
+            break;
+        case 4: s += static_cast<wide_char>(0xD800 + random.below(0x400)); break;  // lone lead
+        case 5: s += static_cast<wide_char>(0xDC00 + random.below(0x400)); break;  // lone trail
+        case 6:  // trail before lead
+            s += static_cast<wide_char>(0xDC00 + random.below(0x400));
+            s += static_cast<wide_char>(0xD800 + random.below(0x400));
+            break;
+        default: s += static_cast<wide_char>(random.below(0x10000)); break;
+        }
+    }
+    s.resize(length);  // may leave a lead surrogate last, which is wanted
+    return s;
+}
+
+template <typename In>
+std::basic_string<In> random_input(prng& random, std::size_t length, flavour kind);
+template <>
+std::string random_input<char>(prng& random, std::size_t length, flavour kind) {
+    return random_utf8(random, length, kind);
+}
+template <>
+wide_string random_input<wide_char>(prng& random, std::size_t length, flavour kind) {
+    return random_utf16(random, length, kind);
+}
+
+// Every length 0..200, every capacity from 0 to one past the largest the
+// heap path could ask for; the alignments of input and output move with the
+// capacity so that each is met at every length.
+template <typename Out, typename In>
+void check_every_length_and_capacity(std::uint64_t seed) {
+    constexpr std::size_t max_width = sizeof(Out) == 1 ? 4 : 2;
+    prng random(seed);
+    for (const flavour kind : all_flavours) {
+        for (std::size_t length = 0; length <= 200; ++length) {
+            const std::basic_string<In> input = random_input<In>(random, length, kind);
+            for (std::size_t capacity = 0; capacity <= length * max_width + 2; ++capacity) {
+                ASSERT_TRUE(same_as_reference<Out>(input, capacity, (length + capacity) % 16,
+                                                   (capacity * 3 + length) % 16));
+            }
+        }
+    }
+}
+
+TEST(TranscodeFast, RandomUtf8OfEveryLengthIntoEveryCapacity) {
+    check_every_length_and_capacity<wide_char, char>(1);
+}
+
+TEST(TranscodeFast, RandomUtf16OfEveryLengthIntoEveryCapacity) {
+    check_every_length_and_capacity<char, wide_char>(2);
+}
+
+// Every pairing of input and output alignment, with room to spare, exactly
+// enough room, one unit too few and half of what is needed.
+template <typename Out, typename In>
+void check_every_alignment(std::uint64_t seed) {
+    prng random(seed);
+    for (const flavour kind : all_flavours) {
+        for (std::size_t length = 0; length <= 200; length += length < 48 ? 1 : 19) {
+            const std::basic_string<In> input = random_input<In>(random, length, kind);
+            const std::size_t needed = needed_capacity<Out>(input);
+            const std::size_t capacities[] = {needed + 8, needed, needed - 1, needed / 2};
+            for (std::size_t in_alignment = 0; in_alignment < 16; ++in_alignment) {
+                for (std::size_t out_alignment = 0; out_alignment < 16; ++out_alignment) {
+                    for (const std::size_t capacity : capacities) {
+                        ASSERT_TRUE(same_as_reference<Out>(input, capacity, in_alignment, out_alignment));
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(TranscodeFast, Utf8AtEveryAlignmentOfInputAndOutput) { check_every_alignment<wide_char, char>(3); }
+
+TEST(TranscodeFast, Utf16AtEveryAlignmentOfInputAndOutput) { check_every_alignment<char, wide_char>(4); }
+
+// One sequence placed at every offset of an ASCII text around the first two
+// 16-unit block edges, with ASCII after it or with the input ending right
+// after it; every capacity.
+template <typename Out, typename In>
+void check_at_block_edges(const std::vector<std::basic_string<In>>& sequences) {
+    constexpr std::size_t max_width = sizeof(Out) == 1 ? 4 : 2;
+    for (const std::basic_string<In>& sequence : sequences) {
+        for (std::size_t offset = 0; offset <= 40; ++offset) {
+            for (const bool ends_after : {false, true}) {
+                std::basic_string<In> input;
+                for (std::size_t i = 0; i < offset; ++i) input += static_cast<In>('a' + i % 26);
+                input += sequence;
+                if (!ends_after) {
+                    for (std::size_t i = 0; i < 24; ++i) input += static_cast<In>('A' + i % 26);
+                }
+                for (std::size_t capacity = 0; capacity <= input.size() * max_width + 2; ++capacity) {
+                    ASSERT_TRUE(same_as_reference<Out>(input, capacity, offset % 3, capacity % 5));
+                }
+            }
+        }
+    }
+}
+
+TEST(TranscodeFast, Utf8SequencesAtBlockEdges) {
+    check_at_block_edges<wide_char, char>({
+        "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF",  // well-formed
+        "\xC3", "\xE2\x82", "\xF0\x9F\x98",                                                // cut short
+        "\xC3" "A", "\xE2" "A", "\xE2\x82" "A", "\xF0\x9F\x98" "A", "\xC3\xC3\xA9",        // broken off
+        "\x80", "\xBF\xBF", "\xC0\x80", "\xC1\xBF", "\xF5\x80\x80\x80", "\xFF",            // never leads
+        "\xE0\x80\x80", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",                                // overlong
+        "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80",                                // surrogate, too big
+    });
+}
+
+TEST(TranscodeFast, Utf16SequencesAtBlockEdges) {
+    const auto units = [](std::initializer_list<unsigned> list) {
+        wide_string s;
+        for (const unsigned u : list) s += static_cast<wide_char>(u);
+        return s;
+    };
+    check_at_block_edges<char, wide_char>({
+        units({0x7F}), units({0x80}), units({0x7FF}), units({0x800}), units({0xFFFF}),  // widths 1 to 3
+        units({0xD83D, 0xDE00}), units({0xDBFF, 0xDFFF}),                             // pairs
+        units({0xD83D}), units({0xDE00}), units({0xDE00, 0xD83D}),                    // unpaired
+        units({0xD83D, 0x41}), units({0xD83D, 0xD83D, 0xDE00}), units({0xD83D, 0x20AC}),
+    });
+}
+
+// The corpora of the benchmarks, whole and cut by the capacity at several
+// points, and a slice of each at every alignment.
+template <typename Out, typename In>
+void check_corpus(const std::basic_string<In>& corpus, const char* name) {
+    SCOPED_TRACE(name);
+    const std::size_t needed = needed_capacity<Out>(corpus);
+    std::vector<std::size_t> capacities = {needed, needed - 1, needed + 1, corpus.size() * (sizeof(Out) == 1 ? 4 : 2) + 1};
+    for (std::size_t part = 1; part < 8; ++part) capacities.push_back(needed * part / 8 + part);
+    for (const std::size_t capacity : capacities) ASSERT_TRUE(same_as_reference<Out>(corpus, capacity, 0, 0));
+
+    const std::basic_string<In> slice = corpus.substr(0, 4096);
+    for (std::size_t skip = 0; skip < 16; ++skip) {
+        const std::basic_string<In> shifted = slice.substr(skip);
+        for (std::size_t alignment = 0; alignment < 16; ++alignment) {
+            ASSERT_TRUE(same_as_reference<Out>(shifted, shifted.size() * 4 + 1, alignment, (alignment + skip) % 16));
+        }
+    }
+}
+
+TEST(TranscodeFast, EveryCorpusInBothDirections) {
+    constexpr std::size_t corpus_size = 256 * 1024;
+    for (const corpus_kind kind : wexal::bench::all_corpus_kinds) {
+        check_corpus<wide_char>(wexal::bench::make_corpus(kind, corpus_size), wexal::bench::corpus_name(kind));
+        check_corpus<char>(wexal::bench::make_utf16_corpus(kind, corpus_size), wexal::bench::corpus_name(kind));
+    }
+}
+
+// Each name on its own, as the wrapper calls convert them, into a buffer the
+// size of a stack string's array.
+TEST(TranscodeFast, FileNamesOneByOne) {
+    for (const std::string& name : wexal::bench::make_file_names(64 * 1024)) {
+        ASSERT_TRUE(same_as_reference<wide_char>(name, 256, 0, 0));
+        ASSERT_TRUE(same_as_reference<wide_char>(name, 16, 0, 0));
+        const wide_string wide_name = wexal::bench::to_utf16(name);
+        ASSERT_TRUE(same_as_reference<char>(wide_name, 256, 0, 0));
+        ASSERT_TRUE(same_as_reference<char>(wide_name, 16, 0, 0));
+    }
+}
+
+}  // namespace
