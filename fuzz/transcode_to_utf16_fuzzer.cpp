@@ -1,0 +1,14 @@
+// transcode_into from UTF-8 to UTF-16. The first two bytes choose the
+// capacities tried when the output is long; the rest is the text.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_input.hpp"
+#include "transcode_checks.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    wexal::fuzz::fuzz_input input(data, size);
+    const unsigned capacity_selector = input.unit();
+    wexal::fuzz::check_transcode<wexal::u8port::wide_char>(input.rest_as_bytes(), capacity_selector);
+    return 0;
+}
