@@ -96,6 +96,10 @@ for library in "$@"; do
     index=$((index + 1))
     platform=$(platform_of "$library")
     name=$(basename "$library")
+    if [ -n "${first_platform:-}" ] && [ "$platform" != "$first_platform" ]; then
+        echo "$name is for $platform, $first_file for $first_platform: compare one platform at a time" >&2
+        exit 2
+    fi
     raw="$work/$index.raw"
     exports_of "$library" >"$raw"
     # "<kind>\t<mangled>\t<demangled>"
@@ -139,6 +143,7 @@ for library in "$@"; do
     if [ -z "$first_own" ]; then
         first_own="$work/$index.own-mangled"
         first_file=$name
+        first_platform=$platform
     elif ! diff -u --label "$first_file" --label "$name" "$first_own" "$work/$index.own-mangled" >"$work/$index.cdiff"; then
         echo "FAIL $name exports other symbols of its own than $first_file:"
         sed -n '3,$p' "$work/$index.cdiff" | c++filt
