@@ -1,6 +1,7 @@
 # make check: install what is missing (as root), build all four presets and run every test,
 #             then check what the libraries export and use the installed package.
 # make demo:  build the libraries and run the examples natively and under Wine (the streams on a terminal).
+# make bench: build the benchmarks (Release, -O2) in build/bench, run them and print the table (bench/README.md).
 SHELL := /bin/bash
 PRESETS := linux-debug linux-release windows-debug windows-release
 DEBIAN_PACKAGES := cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 util-linux pkgconf
@@ -70,3 +71,28 @@ demo: deps
 	@echo "== The streams on a terminal: a line is typed in, then the screen is shown (Linux, then a Wine console)"
 	sh tests/integration/streams_console_test.sh --show build/linux-release/bin/u8port_streams
 	sh tests/integration/streams_console_test.sh --show $(WINE_RUN) build/windows-release/bin/u8port_streams.exe
+
+# make bench: a Release build (-O2, x86-64 baseline: SSE2 only, no -march) of
+# the benchmarks in build/bench, one run of every row (medians of
+# BENCH_REPETITIONS repetitions, interleaved at random), then the table of
+# medians and a bar chart in build/bench/results.md and results.png. Installs
+# its own packages; not part of check.
+BENCH_DIR := build/bench
+BENCH_PACKAGES := cmake make g++ libgtest-dev libbenchmark-dev libicu-dev python3 python3-matplotlib
+BENCH_REPETITIONS ?= 5
+BENCH_MIN_TIME ?= 0.1
+BENCH_FILTER ?= .
+# Debian's Python, which has the python3-matplotlib package.
+BENCH_PYTHON ?= /usr/bin/python3
+
+.PHONY: bench
+bench:
+	$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BENCH_PACKAGES)"
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DWEXAL_BUILD_BENCH=ON -DWEXAL_BUILD_EXAMPLES=OFF >/dev/null
+	cmake --build $(BENCH_DIR) --target wexal_bench -j2
+	$(BENCH_DIR)/bin/wexal_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
+	  --benchmark_min_time=$(BENCH_MIN_TIME) --benchmark_enable_random_interleaving=true \
+	  --benchmark_report_aggregates_only=true --benchmark_filter='$(BENCH_FILTER)' \
+	  --benchmark_out=$(BENCH_DIR)/results.json --benchmark_out_format=json
+	$(BENCH_PYTHON) bench/report.py $(BENCH_DIR)/results.json $(BENCH_DIR)

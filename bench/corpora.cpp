@@ -51,7 +51,7 @@ const char* const french_words[] = {
     "\xC3\xA0",                      // à
     "o\xC3\xB9",                     // où
     "d\xC3\xA9j\xC3\xA0",            // déjà
-    "fran\xC3\xA7" "ais",            // français
+    ("fran\xC3\xA7" "ais"),          // français
     "gar\xC3\xA7on",                 // garçon
     "fen\xC3\xAAtre",                // fenêtre
     "\xC3\xA9l\xC3\xA8ve",           // élève
@@ -184,7 +184,7 @@ const char* const name_pieces[] = {
     "-",
     " ",
     "r\xC3\xA9sum\xC3\xA9",                          // résumé
-    "\xC3\xBC" "bersicht",                           // übersicht
+    ("\xC3\xBC" "bersicht"),                         // übersicht
     "\xD0\xBF\xD0\xBB\xD0\xB0\xD0\xBD",              // план
     "\xE5\x86\x99\xE7\x9C\x9F",                      // 写真
     "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB",  // ファイル

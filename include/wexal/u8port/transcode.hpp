@@ -8,19 +8,20 @@
 //
 // How it goes fast:
 // - The main loop keeps a margin of input and of room. With the margin it
-//   may load a whole block (16 units, SSE2) or a 32-bit word without looking
-//   at the end, and may store a whole block although only its first k units
-//   are final: the units after them are overwritten by what the rest of the
-//   input produces, since that is at least the margin's worth and the buffer
-//   cannot fill up before (see bulk_room below).
-// - Input within the margin of its end (all of a short file name) is copied
-//   into a padded array on the stack and converted by the same loop into a
-//   stack array, from which the final units are copied out.
+//   may load a whole block (16 or 32 units, SSE2) or a 32-bit word without
+//   looking at the end, and may store a whole block although only its first
+//   k units are final: the units after them are overwritten by what the rest
+//   of the input produces, since that is at least the margin's worth, and the
+//   buffer cannot fill up before (see bulk_room below).
+// - Blocks: ASCII both ways; in UTF-16, runs of units below U+0800 (Latin,
+//   Greek, Cyrillic... with ASCII between) and of three-byte characters (CJK).
+// - The last stretch of the input (all of a short file name) goes one
+//   character, or eight ASCII units, at a time, with exact loads and stores.
 // - Well-formed sequences are decoded inline; anything else goes through the
-//   codec's own decoder (with the true end), so a bad sequence consumes
-//   exactly what the codec says it does.
-// - Once the room left is below the margin, the plain loop finishes, so the
-//   point at which a full buffer stops is the same.
+//   codec's own decoder, so a bad sequence consumes exactly what the codec
+//   says it does.
+// - Once the room left is below what the widest character needs, the plain
+//   loop finishes, so the point at which a full buffer stops is the same.
 // Loads never reach outside [begin, end) and stores never outside the units
 // the plain loop writes.
 #ifndef WEXAL_U8PORT_TRANSCODE_HPP
@@ -85,23 +86,38 @@ inline std::uint32_t load_bytes4(const unsigned char* p) noexcept {
 
 struct utf8_to_utf16_limits {
     // The main loop runs while this much room is left: the stores of a step
-    // reach at most 16 units from where it starts, and the plain loop stops
-    // at most one unit short of the capacity.
+    // reach at most 16 units from where it starts (32 for a double block,
+    // which asks for 16 more), and the plain loop stops at most one unit
+    // short of the capacity.
     static constexpr std::size_t bulk_room = 18;
-    // Input within this many bytes of its end goes through the stack copy.
-    // n bytes give at least n / 4 units, so from this far out the rest of the
-    // input covers every unit a block store leaves behind.
+    // The main loop stops this many bytes before the end. n bytes give at
+    // least n / 4 units, so the rest of the input covers every unit a block
+    // store leaves behind, and every load stays inside the input.
     static constexpr std::size_t tail_size = 64;
-    // Bytes readable past any position the loop starts a step at.
-    static constexpr std::size_t pad_size = 16;
-    // The stack array for the tail: its units, a block store past them, NUL.
-    static constexpr std::size_t wscratch_size = tail_size + 16 + 1;
 };
 
-// The main loop. Runs while p < limit and the room lasts; every byte up to
-// pad_size past such a p is readable. Bytes from end on, where they are read
-// at all, are padding 0xFF: not ASCII and not a continuation byte, so neither
-// an ASCII block nor a sequence runs into them.
+#if WEXAL_U8PORT_HAS_SSE2
+// Four three-byte sequences in a row at p as four units: each 32-bit lane of
+// the result holds one character, or the mask in valid is not 0xFFFF when
+// any of them is malformed, overlong or a surrogate. Reads 12 bytes and one
+// more.
+inline __m128i widen_three_byte_quad(const unsigned char* p, __m128i& valid) noexcept {
+    const auto word = [](const unsigned char* q) { return _mm_cvtsi32_si128(static_cast<int>(load_bytes4(q))); };
+    const __m128i x = _mm_unpacklo_epi64(_mm_unpacklo_epi32(word(p), word(p + 3)),
+                                         _mm_unpacklo_epi32(word(p + 6), word(p + 9)));
+    const __m128i form = _mm_cmpeq_epi32(_mm_and_si128(x, _mm_set1_epi32(0xC0C0F0)), _mm_set1_epi32(0x8080E0));
+    const __m128i c = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_and_si128(x, _mm_set1_epi32(0x0F)), 12),
+                                                _mm_and_si128(_mm_srli_epi32(x, 2), _mm_set1_epi32(0x0FC0))),
+                                   _mm_and_si128(_mm_srli_epi32(x, 16), _mm_set1_epi32(0x3F)));
+    const __m128i overlong = _mm_cmpgt_epi32(_mm_set1_epi32(0x800), c);
+    const __m128i surrogate = _mm_cmpeq_epi32(_mm_and_si128(c, _mm_set1_epi32(0xF800)), _mm_set1_epi32(0xD800));
+    valid = _mm_andnot_si128(_mm_or_si128(overlong, surrogate), form);
+    return c;
+}
+#endif
+
+// The main loop. Runs while p < limit (tail_size before end) and the room
+// lasts.
 inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char* limit, const unsigned char* end,
                               wide_char*& out_cursor, std::size_t& room) noexcept {
     constexpr std::size_t bulk_room = utf8_to_utf16_limits::bulk_room;
@@ -115,24 +131,21 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
 #endif
     while (p < limit && remaining >= bulk_room) {
         const unsigned b0 = *p;
+        if (b0 < 0x80u && p[1] >= 0x80u) {
+            // A lone ASCII byte (a space between emoji) is not worth a block.
+            *out++ = static_cast<wide_char>(b0);
+            ++p;
+            --remaining;
+            continue;
+        }
         if (b0 < 0x80u) {
 #if WEXAL_U8PORT_HAS_SSE2
-            // Widen 32 bytes at a time while they are all ASCII, then 16;
-            // of the last block keep the units up to the first non-ASCII byte.
-            while (limit - p > 16 && remaining >= bulk_room + 16) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-                if (_mm_movemask_epi8(_mm_or_si128(v, w)) != 0) break;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpacklo_epi8(w, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm_unpackhi_epi8(w, zero));
-                p += 32;
-                out += 32;
-                remaining -= 32;
-            }
-            if (p >= limit || remaining < bulk_room) continue;
-            for (;;) {
+            // Widen 16 bytes at a time, and after two whole blocks 32 at a
+            // time (a long run is likely to go on; a short one, as between
+            // the accents of French, would mispredict the longer step's
+            // exit); of the last block keep the units up to the first
+            // non-ASCII byte.
+            for (unsigned whole_blocks = 0;;) {
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
@@ -142,11 +155,36 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
                     p += k;
                     out += k;
                     remaining -= k;
+                    // A two-byte character after the run (an accent) is
+                    // taken here, and the run goes on after it.
+                    const unsigned lead = p[0];
+                    if (lead - 0xC2u < 0x1Eu && is_continuation_byte(p[1])) {
+                        *out++ = static_cast<wide_char>(((lead & 0x1Fu) << 6) | (p[1] & 0x3Fu));
+                        p += 2;
+                        --remaining;
+                        whole_blocks = 0;
+                        if (p >= limit || remaining < bulk_room) break;
+                        continue;
+                    }
                     break;
                 }
                 p += 16;
                 out += 16;
                 remaining -= 16;
+                if (++whole_blocks >= 2) {
+                    while (limit - p > 16 && remaining >= bulk_room + 16) {
+                        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+                        if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) break;
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(a, zero));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(a, zero));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpacklo_epi8(b, zero));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm_unpackhi_epi8(b, zero));
+                        p += 32;
+                        out += 32;
+                        remaining -= 32;
+                    }
+                }
                 if (p >= limit || remaining < bulk_room) break;
             }
 #else
@@ -159,6 +197,26 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
 #endif
             continue;
         }
+#if WEXAL_U8PORT_HAS_SSE2
+        if ((b0 & 0xF0u) == 0xE0u) {
+            // Eight three-byte characters at a time when they come in a row.
+            __m128i valid_low;
+            __m128i valid_high;
+            const __m128i low = widen_three_byte_quad(p, valid_low);
+            const __m128i high = widen_three_byte_quad(p + 12, valid_high);
+            if (_mm_movemask_epi8(_mm_and_si128(valid_low, valid_high)) == 0xFFFF) {
+                // Pack to 16 bits with signed saturation, by way of an offset.
+                const __m128i offset = _mm_set1_epi32(0x8000);
+                const __m128i units = _mm_xor_si128(
+                    _mm_packs_epi32(_mm_sub_epi32(low, offset), _mm_sub_epi32(high, offset)), _mm_set1_epi16(-0x8000));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), units);
+                p += 24;
+                out += 8;
+                remaining -= 8;
+                continue;
+            }
+        }
+#endif
         const std::uint32_t w = load_bytes4(p);
         if ((w & 0xC0C0F0u) == 0x8080E0u) {  // 1110xxxx 10xxxxxx 10xxxxxx
             const code_point c = ((w & 0x0Fu) << 12) | ((w >> 2) & 0x0FC0u) | ((w >> 16) & 0x3Fu);
@@ -199,6 +257,77 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
     room = remaining;
 }
 
+// The end of the input, within tail_size of it: the same steps without
+// looking past end and without storing past the result, one character (or
+// eight ASCII bytes) at a time. Runs while two units of room are left.
+inline void utf8_to_utf16_tail(const unsigned char*& cursor, const unsigned char* end, wide_char*& out_cursor,
+                               std::size_t& room) noexcept {
+    const unsigned char* p = cursor;
+    wide_char* out = out_cursor;
+    std::size_t remaining = room;
+    while (p != end && remaining >= 2) {
+        const unsigned b0 = *p;
+        const std::size_t left = static_cast<std::size_t>(end - p);
+        if (b0 < 0x80u) {
+            if (left >= 8 && remaining >= 8 && (load_u64(p) & 0x8080808080808080u) == 0) {
+#if WEXAL_U8PORT_HAS_SSE2
+                const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, _mm_setzero_si128()));
+#else
+                for (std::size_t i = 0; i < 8; ++i) out[i] = static_cast<wide_char>(p[i]);
+#endif
+                p += 8;
+                out += 8;
+                remaining -= 8;
+                continue;
+            }
+            *out++ = static_cast<wide_char>(b0);
+            ++p;
+            --remaining;
+            continue;
+        }
+        if (b0 - 0xC2u < 0x1Eu) {  // C2..DF
+            if (left >= 2 && is_continuation_byte(p[1])) {
+                *out++ = static_cast<wide_char>(((b0 & 0x1Fu) << 6) | (p[1] & 0x3Fu));
+                p += 2;
+                --remaining;
+                continue;
+            }
+        } else if ((b0 & 0xF0u) == 0xE0u) {  // E0..EF
+            if (left >= 3 && is_continuation_byte(p[1]) && is_continuation_byte(p[2])) {
+                const code_point c = ((b0 & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+                if (c >= 0x800u && (c & 0xF800u) != 0xD800u) {
+                    *out++ = static_cast<wide_char>(c);
+                    p += 3;
+                    --remaining;
+                    continue;
+                }
+            }
+        } else if (b0 - 0xF0u < 0x05u) {  // F0..F4
+            if (left >= 4 && is_continuation_byte(p[1]) && is_continuation_byte(p[2]) && is_continuation_byte(p[3])) {
+                const code_point c = ((b0 & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
+                                     (p[3] & 0x3Fu);
+                if (c - 0x10000u < 0x100000u) {
+                    const code_point v = c - 0x10000u;
+                    out[0] = static_cast<wide_char>(0xD800u | (v >> 10));
+                    out[1] = static_cast<wide_char>(0xDC00u | (v & 0x3FFu));
+                    out += 2;
+                    p += 4;
+                    remaining -= 2;
+                    continue;
+                }
+            }
+        }
+        code_point c = utf8_codec::decode(p, end);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        out = utf16_codec::encode(c, out);
+        remaining -= static_cast<std::size_t>(utf16_codec::width(c));
+    }
+    cursor = p;
+    out_cursor = out;
+    room = remaining;
+}
+
 inline wide_char* utf8_to_utf16(wide_char* out, std::size_t capacity, const char* begin, const char* end) noexcept {
     using limits = utf8_to_utf16_limits;
     if (capacity == 0) return nullptr;
@@ -208,20 +337,7 @@ inline wide_char* utf8_to_utf16(wide_char* out, std::size_t capacity, const char
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
 
     if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run(p, e - limits::tail_size, e, out, remaining);
-    if (p != e && remaining >= limits::bulk_room && static_cast<std::size_t>(e - p) <= limits::tail_size) {
-        const std::size_t n = static_cast<std::size_t>(e - p);
-        unsigned char in[limits::tail_size + limits::pad_size];
-        std::memcpy(in, p, n);
-        std::memset(in + n, 0xFF, sizeof in - n);
-        wide_char scratch[limits::wscratch_size];
-        const unsigned char* q = in;
-        wide_char* o = scratch;
-        utf8_to_utf16_run(q, in + n, in + n, o, remaining);
-        const std::size_t written = static_cast<std::size_t>(o - scratch);
-        std::memcpy(out, scratch, written * sizeof(wide_char));
-        out += written;
-        p += q - in;
-    }
+    utf8_to_utf16_tail(p, e, out, remaining);
     if (p == e) {
         *out = wide_char(0);
         return first;
@@ -235,18 +351,13 @@ inline wide_char* utf8_to_utf16(wide_char* out, std::size_t capacity, const char
 
 struct utf16_to_utf8_limits {
     // The main loop runs while this much room is left: the longest step
-    // writes 32 bytes and its stores reach two bytes further, and the plain
-    // loop stops at most 3 bytes short of the capacity.
+    // writes 32 bytes and its stores reach two bytes further (a double ASCII
+    // block asks for 16 more), and the plain loop stops at most 3 bytes short
+    // of the capacity.
     static constexpr std::size_t bulk_room = 40;
-    // Input within this many units of its end goes through the stack copy;
-    // n units give at least n bytes.
+    // The main loop stops this many units before the end; n units give at
+    // least n bytes.
     static constexpr std::size_t tail_size = 64;
-    static constexpr std::size_t pad_size = 16;
-    static constexpr std::size_t scratch_size = tail_size * 3 + bulk_room + 1;
-    // Padding after the stack copy: a lead surrogate is not ASCII, not below
-    // 0x800, not a three-byte character and not a trail surrogate, so no
-    // block and no pair runs into it.
-    static constexpr std::uint16_t padding = 0xD800;
 };
 
 #if WEXAL_U8PORT_HAS_SSE2
@@ -295,8 +406,7 @@ inline char* narrow_three_byte_quad(__m128i x, char* out) noexcept {
 }
 #endif
 
-// The main loop, on the same terms as utf8_to_utf16_run, with padding units
-// as utf16_to_utf8_limits::padding says.
+// The main loop, on the same terms as utf8_to_utf16_run.
 inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, const wide_char* end,
                               char*& out_cursor, std::size_t& room) noexcept {
     constexpr std::size_t bulk_room = utf16_to_utf8_limits::bulk_room;
@@ -314,6 +424,13 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     while (p < limit && remaining >= bulk_room) {
         const unsigned u = static_cast<std::uint16_t>(*p);
 #if WEXAL_U8PORT_HAS_SSE2
+        if (u < 0x80u && static_cast<std::uint16_t>(p[1]) >= 0x80u) {
+            // A lone ASCII unit (a space between emoji) is not worth a block.
+            *out++ = static_cast<char>(u);
+            ++p;
+            --remaining;
+            continue;
+        }
         if (u < 0x80u) {
             // 16 units at a time while they are all below 0x800; of the last
             // block keep the bytes up to the first unit that is not ASCII.
@@ -437,6 +554,82 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     room = remaining;
 }
 
+// The end of the input, on the terms of utf8_to_utf16_tail. Runs while four
+// bytes of room are left.
+inline void utf16_to_utf8_tail(const wide_char*& cursor, const wide_char* end, char*& out_cursor,
+                               std::size_t& room) noexcept {
+    const wide_char* p = cursor;
+    char* out = out_cursor;
+    std::size_t remaining = room;
+    while (p != end && remaining >= 4) {
+        const unsigned u = static_cast<std::uint16_t>(*p);
+        if (u < 0x80u) {
+#if WEXAL_U8PORT_HAS_SSE2
+            if (end - p >= 8 && remaining >= 8) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                if ((_mm_movemask_epi8(_mm_adds_epu16(a, _mm_set1_epi16(0x7F80))) & 0xAAAA) == 0) {
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, a));
+                    p += 8;
+                    out += 8;
+                    remaining -= 8;
+                    continue;
+                }
+            }
+#else
+            if (end - p >= 4 && remaining >= 4 && (load_u64(p) & 0xFF80FF80FF80FF80u) == 0) {
+                for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<char>(p[i]);
+                p += 4;
+                out += 4;
+                remaining -= 4;
+                continue;
+            }
+#endif
+            *out++ = static_cast<char>(u);
+            ++p;
+            --remaining;
+            continue;
+        }
+        if (u < 0x800u) {
+            out[0] = static_cast<char>(0xC0u | (u >> 6));
+            out[1] = static_cast<char>(0x80u | (u & 0x3Fu));
+            out += 2;
+            ++p;
+            remaining -= 2;
+            continue;
+        }
+        if (u - 0xD800u >= 0x800u) {
+            out[0] = static_cast<char>(0xE0u | (u >> 12));
+            out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
+            out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
+            out += 3;
+            ++p;
+            remaining -= 3;
+            continue;
+        }
+        if (u < 0xDC00u && end - p >= 2) {
+            const unsigned u2 = static_cast<std::uint16_t>(p[1]);
+            if (u2 - 0xDC00u < 0x400u) {
+                const code_point c = utf16_codec::join_surrogates(u, u2);
+                out[0] = static_cast<char>(0xF0u | (c >> 18));
+                out[1] = static_cast<char>(0x80u | ((c >> 12) & 0x3Fu));
+                out[2] = static_cast<char>(0x80u | ((c >> 6) & 0x3Fu));
+                out[3] = static_cast<char>(0x80u | (c & 0x3Fu));
+                out += 4;
+                p += 2;
+                remaining -= 4;
+                continue;
+            }
+        }
+        code_point c = utf16_codec::decode(p, end);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        out = utf8_codec::encode(c, out);
+        remaining -= static_cast<std::size_t>(utf8_codec::width(c));
+    }
+    cursor = p;
+    out_cursor = out;
+    room = remaining;
+}
+
 inline char* utf16_to_utf8(char* out, std::size_t capacity, const wide_char* begin, const wide_char* end) noexcept {
     using limits = utf16_to_utf8_limits;
     if (capacity == 0) return nullptr;
@@ -445,20 +638,7 @@ inline char* utf16_to_utf8(char* out, std::size_t capacity, const wide_char* beg
     const wide_char* p = begin;
 
     if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, remaining);
-    if (p != end && remaining >= limits::bulk_room && static_cast<std::size_t>(end - p) <= limits::tail_size) {
-        const std::size_t n = static_cast<std::size_t>(end - p);
-        wide_char in[limits::tail_size + limits::pad_size];
-        std::memcpy(in, p, n * sizeof(wide_char));
-        for (std::size_t i = n; i < limits::tail_size + limits::pad_size; ++i) in[i] = wide_char(limits::padding);
-        char scratch[limits::scratch_size];
-        const wide_char* q = in;
-        char* o = scratch;
-        utf16_to_utf8_run(q, in + n, in + n, o, remaining);
-        const std::size_t written = static_cast<std::size_t>(o - scratch);
-        std::memcpy(out, scratch, written);
-        out += written;
-        p += q - in;
-    }
+    utf16_to_utf8_tail(p, end, out, remaining);
     if (p == end) {
         *out = '\0';
         return first;

@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""Turns one Google Benchmark JSON run of wexal_bench into the tables of
+medians (MB/s and the ratio to ICU on the same corpus), checks the targets,
+and draws a bar chart.
+
+    report.py RESULTS.json OUT_DIR [--readme bench/README.md]
+
+Writes OUT_DIR/results.md and OUT_DIR/results.png and prints the tables.
+With --readme, the tables replace the part of that file between the
+"<!-- results -->" and "<!-- /results -->" lines.
+"""
+import json
+import platform
+import re
+import sys
+
+CORPORA = ["ascii", "french", "cjk", "emoji", "invalid", "names"]
+DIRECTIONS = [
+    ("u8to16", "UTF-8 to UTF-16", ["transcode_into", "stackstring", "reference", "icu", "iconv", "widen_limit", "memcpy_limit"]),
+    ("u16to8", "UTF-16 to UTF-8", ["transcode_into", "stackstring", "reference", "icu", "iconv", "narrow_limit", "memcpy_limit"]),
+]
+SIZES = ["1024", "65536", "1048576"]
+
+
+def load_medians(path):
+    with open(path) as f:
+        data = json.load(f)
+    medians = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        name = b.get("run_name", b["name"])
+        # Without repetitions there are no aggregates: take the single run.
+        if b.get("run_type") == "aggregate" or name not in medians:
+            medians[name] = b
+    return data.get("context", {}), medians
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.machine()
+
+
+def mbps(entry):
+    return entry["bytes_per_second"] / 1e6 if entry and "bytes_per_second" in entry else None
+
+
+def ns(entry):
+    if not entry:
+        return None
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[entry.get("time_unit", "ns")]
+    return entry["cpu_time"] * scale
+
+
+def fmt_rate(v):
+    return "-" if v is None else ("%.0f" % v if v < 100000 else "%.3g" % v)
+
+
+def build_report(context, medians):
+    lines = []
+    out = lines.append
+    checks = []
+
+    for key, title, rows in DIRECTIONS:
+        out("### %s (MB/s of input; ratio to ICU)" % title)
+        out("")
+        out("| row | " + " | ".join(CORPORA) + " |")
+        out("|---|" + "---|" * len(CORPORA))
+        for row in rows:
+            cells = []
+            for corpus in CORPORA:
+                v = mbps(medians.get("%s/%s/%s" % (key, corpus, row)))
+                icu = mbps(medians.get("%s/%s/icu" % (key, corpus)))
+                if v is None:
+                    cells.append("-")
+                elif icu:
+                    cells.append("%s (%.2fx)" % (fmt_rate(v), v / icu))
+                else:
+                    cells.append(fmt_rate(v))
+            out("| %s | %s |" % (row, " | ".join(cells)))
+        out("")
+        for corpus in CORPORA:
+            v = mbps(medians.get("%s/%s/transcode_into" % (key, corpus)))
+            icu = mbps(medians.get("%s/%s/icu" % (key, corpus)))
+            if v is None or not icu:
+                continue
+            need = 10.0 if corpus == "ascii" else 2.0 if corpus == "french" else 1.0
+            checks.append(("%s %s: transcode_into / ICU >= %g" % (title, corpus, need), v / icu >= need, "%.2fx" % (v / icu)))
+
+    out("### transcode_into by input size (MB/s)")
+    out("")
+    out("| direction / corpus | 1 KiB | 64 KiB | 1 MiB | max/min |")
+    out("|---|---|---|---|---|")
+    for key, title, _ in DIRECTIONS:
+        for corpus in CORPORA:
+            values = [mbps(medians.get("size/%s/%s/%s" % (key, corpus, size))) for size in SIZES]
+            if any(v is None for v in values):
+                continue
+            spread = max(values) / min(values)
+            out("| %s %s | %s |  %.2f |" % (key, corpus, " | ".join(fmt_rate(v) for v in values), spread))
+    out("")
+
+    out("### Console buffers against the in-memory console (MB/s of input)")
+    out("")
+    out("| buffer | " + " | ".join(CORPORA) + " |")
+    out("|---|" + "---|" * len(CORPORA))
+    for kind, label in (("out", "output, 4 KiB writes (UTF-8 in)"), ("in", "input, 1024-unit reads (UTF-16 in)")):
+        cells = [fmt_rate(mbps(medians.get("console/%s/%s" % (kind, corpus)))) for corpus in CORPORA]
+        out("| %s | %s |" % (label, " | ".join(cells)))
+    out("")
+    console_ascii = mbps(medians.get("console/out/ascii"))
+    if console_ascii is not None:
+        checks.append(("console output of ASCII >= 1000 MB/s", console_ascii >= 1000, "%.0f MB/s" % console_ascii))
+
+    out("### Calls (ns per call, CPU time; heap allocations per call)")
+    out("")
+    out("| call | ns | allocations |")
+    out("|---|---|---|")
+    call_names = sorted(n for n in medians if n.startswith("call/"))
+    for name in call_names:
+        e = medians[name]
+        allocs = e.get("allocs")
+        out("| %s | %.1f | %s |" % (name[len("call/"):], ns(e), "-" if allocs is None else "%.2f" % allocs))
+    out("")
+    for name in call_names:
+        allocs = medians[name].get("allocs")
+        if "/library" in name or "stackstring" in name:
+            checks.append(("%s allocates nothing" % name, allocs is not None and allocs < 0.01, "%.2f" % (allocs or 0)))
+    convert = ns(medians.get("call/convert40/wide_stackstring"))
+    platform_call = ns(medians.get("call/fopen/libc_missing_file"))
+    if convert is not None and platform_call is not None:
+        checks.append(("converting a 40-byte name costs less than the C library's own fopen",
+                       convert < platform_call, "%.0f ns against %.0f ns" % (convert, platform_call)))
+
+    out("### Targets")
+    out("")
+    for label, ok, value in checks:
+        out("- %s %s: %s" % ("met" if ok else "MISSED", label, value))
+    out("")
+    out("Run: %s; %s; %s CPUs at %s MHz; load average at the start: %s." %
+        (context.get("date", "?"), cpu_model(), context.get("num_cpus", "?"), context.get("mhz_per_cpu", "?"),
+         ", ".join("%.2f" % x for x in context.get("load_avg", []))))
+    return "\n".join(lines) + "\n"
+
+
+def draw_chart(medians, path):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("python3-matplotlib is missing: no chart drawn", file=sys.stderr)
+        return
+    fig, axes = plt.subplots(2, 1, figsize=(13, 9))
+    for ax, (key, title, rows) in zip(axes, DIRECTIONS):
+        width = 0.8 / len(rows)
+        for i, row in enumerate(rows):
+            values = [mbps(medians.get("%s/%s/%s" % (key, corpus, row))) or 0 for corpus in CORPORA]
+            ax.bar([x + i * width for x in range(len(CORPORA))], values, width, label=row)
+        ax.set_yscale("log")
+        ax.set_ylabel("MB/s of input (log)")
+        ax.set_title(title)
+        ax.set_xticks([x + 0.4 - width / 2 for x in range(len(CORPORA))])
+        ax.set_xticklabels(CORPORA)
+        ax.legend(fontsize=8, ncol=4)
+        ax.grid(axis="y", which="both", alpha=0.3)
+    fig.tight_layout()
+    fig.savefig(path, dpi=100)
+
+
+def main(argv):
+    if len(argv) < 3:
+        print(__doc__)
+        return 2
+    context, medians = load_medians(argv[1])
+    report = build_report(context, medians)
+    with open(argv[2] + "/results.md", "w") as f:
+        f.write(report)
+    draw_chart(medians, argv[2] + "/results.png")
+    print(report)
+    if "--readme" in argv:
+        readme = argv[argv.index("--readme") + 1]
+        with open(readme) as f:
+            text = f.read()
+        text = re.sub(r"(<!-- results -->\n).*(<!-- /results -->)", lambda m: m.group(1) + report + m.group(2),
+                      text, flags=re.S)
+        with open(readme, "w") as f:
+            f.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
