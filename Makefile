@@ -1,6 +1,7 @@
 # make check: install what is missing (as root), build all four presets and run every test,
 #             then check what the libraries export and use the installed package.
 # make demo:  build the libraries and run the examples natively and under Wine (the streams on a terminal).
+# make fuzz:  run each libFuzzer target for FUZZ_SECONDS (default 60) and report executions and coverage.
 # make bench: build the benchmarks (Release, -O2) in build/bench, run them and print the table (bench/README.md).
 SHELL := /bin/bash
 PRESETS := linux-debug linux-release windows-debug windows-release
@@ -52,6 +53,22 @@ export-check: $(addprefix preset-,$(PRESETS))
 package-check: $(addprefix preset-,$(PRESETS))
 	tests/package/check-package.sh linux $(BUILD_ROOT)linux-debug $(BUILD_ROOT)linux-release $(BUILD_ROOT)package-linux
 	tests/package/check-package.sh windows $(BUILD_ROOT)windows-debug $(BUILD_ROOT)windows-release $(BUILD_ROOT)package-windows
+
+# Sanitizer builds, part of check: every native test (unit, integration,
+# fuzz replay, allocation failure) under ASan and UBSan, and the concurrency
+# tests under TSan; any report fails the test.
+SANITIZER_PRESETS := linux-asan linux-tsan
+DEBIAN_PACKAGES += libicu-dev libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+
+.PHONY: sanitize fuzz
+check: sanitize
+sanitize: $(addprefix preset-,$(SANITIZER_PRESETS))
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	fuzz/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 # The streams example runs on a terminal of its own, a tmux pane.
 DEBIAN_PACKAGES += tmux
