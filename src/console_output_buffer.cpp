@@ -73,7 +73,12 @@ int console_output_buffer::write_to_console(const char* p, int n, int& delivered
         for (;;) {
             const char* const before = cursor;
             const code_point c = utf8_codec::decode(cursor, end);
-            if (c == truncated_input) break;
+            // An incomplete sequence at the end was not written: it stays
+            // pending, to be completed by the bytes still to come.
+            if (c == truncated_input) {
+                cursor = before;
+                break;
+            }
             units += encoder::width(c == invalid_input ? replacement_code_point : c);
             if (units > taken) {
                 cursor = before;
