@@ -257,9 +257,10 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
     room = remaining;
 }
 
-// The end of the input, within tail_size of it: the same steps without
-// looking past end and without storing past the result, one character (or
-// eight ASCII bytes) at a time. Runs while two units of room are left.
+// What the main loop leaves (the last tail_size bytes, or more when the room
+// runs low): the same steps without looking past end and without storing
+// past the result, one character (or eight ASCII bytes) at a time. Runs while
+// two units of room are left.
 inline void utf8_to_utf16_tail(const unsigned char*& cursor, const unsigned char* end, wide_char*& out_cursor,
                                std::size_t& room) noexcept {
     const unsigned char* p = cursor;
@@ -351,7 +352,7 @@ inline wide_char* utf8_to_utf16(wide_char* out, std::size_t capacity, const char
 
 struct utf16_to_utf8_limits {
     // The main loop runs while this much room is left: the longest step
-    // writes 32 bytes and its stores reach two bytes further (a double ASCII
+    // writes 32 bytes and its stores reach four bytes further (a double ASCII
     // block asks for 16 more), and the plain loop stops at most 3 bytes short
     // of the capacity.
     static constexpr std::size_t bulk_room = 40;
@@ -362,9 +363,9 @@ struct utf16_to_utf8_limits {
 
 #if WEXAL_U8PORT_HAS_SSE2
 // Eight units below 0x800 as UTF-8: one byte for ASCII, two otherwise.
-// Units go out in pairs, each pair as one four-byte store of its two to four
-// bytes, so the result may be followed by up to two bytes that the next
-// store overwrites.
+// Units go out in pairs, and pairs two at a time where 64-bit words are at
+// hand, each as one store, so up to four bytes past the result may be
+// written (the next store overwrites them).
 inline char* narrow_two_byte_block(__m128i v, char* out) noexcept {
     const __m128i non_ascii = _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7F));
     const __m128i lead = _mm_or_si128(_mm_srli_epi16(v, 6), _mm_set1_epi16(0xC0));
@@ -378,6 +379,19 @@ inline char* narrow_two_byte_block(__m128i v, char* out) noexcept {
                                         _mm_and_si128(_mm_srli_epi32(lanes, 8), _mm_set1_epi32(0xFFFF00)));
     const __m128i joined = _mm_or_si128(_mm_and_si128(first_wide, lanes), _mm_andnot_si128(first_wide, closed));
     const unsigned wide = static_cast<unsigned>(_mm_movemask_epi8(non_ascii));
+#if defined(__x86_64__) || defined(_M_X64)
+    // Two pairs at a time: the second closed up to the first, one eight-byte
+    // store of four to eight bytes (so up to four more may be written).
+    const auto put = [&out](std::uint64_t pairs_bytes, unsigned widths) {
+        const unsigned first_size = 2 + (widths & 1u) + ((widths >> 2) & 1u);
+        const unsigned second_size = 2 + ((widths >> 4) & 1u) + ((widths >> 6) & 1u);
+        const std::uint64_t bytes = (pairs_bytes & 0xFFFFFFFFu) | ((pairs_bytes >> 32) << (8 * first_size));
+        std::memcpy(out, &bytes, 8);  // x86 is little-endian: the first byte first
+        out += first_size + second_size;
+    };
+    put(static_cast<std::uint64_t>(_mm_cvtsi128_si64(joined)), wide);
+    put(static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(joined, joined))), wide >> 8);
+#else
     const auto put = [&out](std::uint32_t bytes, unsigned widths) {
         std::memcpy(out, &bytes, 4);  // x86 is little-endian: the first byte first
         out += 2 + (widths & 1u) + ((widths >> 2) & 1u);
@@ -386,6 +400,7 @@ inline char* narrow_two_byte_block(__m128i v, char* out) noexcept {
     put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 4))), wide >> 4);
     put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 8))), wide >> 8);
     put(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 12))), wide >> 12);
+#endif
     return out;
 }
 
@@ -424,8 +439,8 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     while (p < limit && remaining >= bulk_room) {
         const unsigned u = static_cast<std::uint16_t>(*p);
 #if WEXAL_U8PORT_HAS_SSE2
-        if (u < 0x80u && static_cast<std::uint16_t>(p[1]) >= 0x80u) {
-            // A lone ASCII unit (a space between emoji) is not worth a block.
+        if (u < 0x80u && (load_u64(p) & 0xFF80FF80FF80FF80u) != 0) {
+            // A short run of ASCII (a space between emoji) is not worth a block.
             *out++ = static_cast<char>(u);
             ++p;
             --remaining;
@@ -489,7 +504,8 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
             }
             continue;
         }
-        if (u - 0x800u < 0xD000u || u >= 0xE000u) {
+        const unsigned u1 = static_cast<std::uint16_t>(p[1]);
+        if ((u - 0x800u < 0xD000u || u >= 0xE000u) && (u1 - 0x800u < 0xD000u || u1 >= 0xE000u)) {
             // Eight three-byte characters at a time when they come in a row.
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             const __m128i top = _mm_and_si128(v, _mm_set1_epi16(-0x800));
