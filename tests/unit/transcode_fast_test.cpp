@@ -361,29 +361,71 @@ void check_at_block_edges(const std::vector<std::basic_string<In>>& sequences) {
     }
 }
 
-TRANSCODE_TEST(Utf8SequencesAtBlockEdges) {
-    check_at_block_edges<wide_char, char>({
+// Letters, with an accented one every thirteenth when accented is set (about one per block): text
+// like French, which turns on the block paths for two-byte characters.
+void append_background(std::string& s, std::size_t count, bool accented) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (accented && i % 13 == 5) {
+            s += "\xC3\xA9";
+        } else {
+            s += static_cast<char>('a' + i % 26);
+        }
+    }
+}
+void append_background(wide_string& s, std::size_t count, bool accented) {
+    for (std::size_t i = 0; i < count; ++i) s += static_cast<wide_char>(accented && i % 13 == 5 ? 0xE9 : 'a' + i % 26);
+}
+
+// The same sequences in the middle of a long text, plain or accented, where
+// the main loop meets them rather than the end of the input; capacities
+// that end anywhere from well before the sequence to past the whole text.
+template <typename Out, typename In>
+void check_inside_long_text(const std::vector<std::basic_string<In>>& sequences) {
+    for (const std::basic_string<In>& sequence : sequences) {
+        for (const bool accented : {false, true}) {
+            for (std::size_t offset = 0; offset < 32; ++offset) {
+                std::basic_string<In> input;
+                append_background(input, 80 + offset, accented);
+                input += sequence;
+                append_background(input, 80, accented);
+                const std::size_t needed = needed_capacity<Out>(input);
+                for (std::size_t cut = 0; cut <= 120; ++cut) {
+                    ASSERT_TRUE(same_as_reference<Out>(input, needed + 4 - cut, offset % 3, cut % 5));
+                }
+            }
+        }
+    }
+}
+
+TRANSCODE_TEST(Utf8SequencesAtBlockEdgesAndInLongText) {
+    const std::vector<std::string> sequences = {
         "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF",  // well-formed
         "\xC3", "\xE2\x82", "\xF0\x9F\x98",                                                // cut short
         "\xC3" "A", "\xE2" "A", "\xE2\x82" "A", "\xF0\x9F\x98" "A", "\xC3\xC3\xA9",        // broken off
         "\x80", "\xBF\xBF", "\xC0\x80", "\xC1\xBF", "\xF5\x80\x80\x80", "\xFF",            // never leads
         "\xE0\x80\x80", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",                                // overlong
         "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80",                                // surrogate, too big
-    });
+        "\xC3\xC3", "\xC3\xA9\xC3\xA9", "\xE4\xB8\x80\xC3\xA9",                              // next to accents
+    };
+    check_at_block_edges<wide_char, char>(sequences);
+    check_inside_long_text<wide_char, char>(sequences);
 }
 
-TRANSCODE_TEST(Utf16SequencesAtBlockEdges) {
+TRANSCODE_TEST(Utf16SequencesAtBlockEdgesAndInLongText) {
     const auto units = [](std::initializer_list<unsigned> list) {
         wide_string s;
         for (const unsigned u : list) s += static_cast<wide_char>(u);
         return s;
     };
-    check_at_block_edges<char, wide_char>({
+    const std::vector<wide_string> sequences = {
         units({0x7F}), units({0x80}), units({0x7FF}), units({0x800}), units({0xFFFF}),  // widths 1 to 3
         units({0xD83D, 0xDE00}), units({0xDBFF, 0xDFFF}),                             // pairs
         units({0xD83D}), units({0xDE00}), units({0xDE00, 0xD83D}),                    // unpaired
         units({0xD83D, 0x41}), units({0xD83D, 0xD83D, 0xDE00}), units({0xD83D, 0x20AC}),
-    });
+        units({0xE9, 0xE9}), units({0x4E00, 0xE9}), units({0x4E00, 0x4E01, 0x4E02}),         // next to accents
+    };
+    check_at_block_edges<char, wide_char>(sequences);
+    check_inside_long_text<char, wide_char>(sequences);
 }
 
 // The corpora of the benchmarks, whole and cut by the capacity at several

@@ -13,10 +13,13 @@
 //   k units are final: the units after them are overwritten by what the rest
 //   of the input produces, since that is at least the margin's worth, and the
 //   buffer cannot fill up before (see bulk_room below).
-// - Blocks: ASCII both ways; in UTF-16, runs of units below U+0800 (Latin,
-//   Greek, Cyrillic... with ASCII between) and of three-byte characters (CJK).
+// - Blocks: ASCII both ways; three-byte characters (CJK) eight at a time
+//   both ways; in UTF-8, a block with one two-byte character (an accent) in
+//   one go; in UTF-16, blocks of units below U+0800 (Latin, Greek,
+//   Cyrillic... with ASCII between).
 // - The last stretch of the input (all of a short file name) goes one
-//   character, or eight ASCII units, at a time, with exact loads and stores.
+//   character, or eight ASCII bytes, at a time with exact loads and stores
+//   (UTF-8), or through the plain loop (UTF-16).
 // - Well-formed sequences are decoded inline; anything else goes through the
 //   codec's own decoder, so a bad sequence consumes exactly what the codec
 //   says it does.
@@ -145,13 +148,48 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
             // the accents of French, would mispredict the longer step's
             // exit); of the last block keep the units up to the first
             // non-ASCII byte.
+            // Text like French, with an accent every few words, switches to
+            // a mode where a block with at most one two-byte character takes
+            // one path whatever it holds, so that no branch depends on
+            // whether there is an accent; four blocks of ASCII alone in a
+            // row switch back.
+            unsigned ascii_blocks = 4;  // 4: blocks of ASCII alone go the short way
             for (unsigned whole_blocks = 0;;) {
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const std::uint32_t mask = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+                const unsigned k = lowest_set_bit(mask | 0x10000u);  // 16: none
+                // One two-byte character at k, or none: p[16] and p[17] are
+                // inside the margin.
+                const bool at_most_one = (mask == 0) | ((mask == (3u << k)) & (p[k] - 0xC2u < 0x1Eu) &
+                                                        is_continuation_byte(p[k + 1]));
+                if (ascii_blocks < 4 && at_most_one) {
+                    // The units after the character move one place down;
+                    // with none, the selection keeps the whole block.
+                    const __m128i next = _mm_srli_si128(v, 1);
+                    const __m128i at = _mm_set1_epi16(static_cast<short>(k));
+                    const __m128i low = _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), at);
+                    const __m128i high = _mm_cmplt_epi16(_mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15), at);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                                     _mm_or_si128(_mm_and_si128(low, _mm_unpacklo_epi8(v, zero)),
+                                                  _mm_andnot_si128(low, _mm_unpacklo_epi8(next, zero))));
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8),
+                                     _mm_or_si128(_mm_and_si128(high, _mm_unpackhi_epi8(v, zero)),
+                                                  _mm_andnot_si128(high, _mm_unpackhi_epi8(next, zero))));
+                    out[k] = static_cast<wide_char>(((p[k] & 0x1Fu) << 6) | (p[k + 1] & 0x3Fu));  // past the end when none
+                    const std::size_t produced = 16 - (k < 16 ? 1 : 0);
+                    ascii_blocks = mask == 0 ? ascii_blocks + 1 : 0;
+                    p += 16;
+                    out += produced;
+                    remaining -= produced;
+                    if (p >= limit || remaining < bulk_room) break;
+                    continue;
+                }
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
-                const std::uint32_t mask = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
                 if (mask != 0) {
-                    const std::size_t k = lowest_set_bit(mask);
+                    if (at_most_one) {
+                        ascii_blocks = 0;  // the first accent: from the next block on, the mode above
+                    }
                     p += k;
                     out += k;
                     remaining -= k;
@@ -484,8 +522,31 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
                     remaining -= 16;
                 } else if ((_mm_movemask_epi8(_mm_adds_epu16(both, from_0x800)) & 0xAAAA) == 0) {
                     ascii_blocks = ascii ? ascii_blocks + 1 : 0;
+                    const std::uint32_t wide =
+                        (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_adds_epu16(a, from_0x80))) |
+                         (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_adds_epu16(b, from_0x80))) << 16)) &
+                        0xAAAAAAAAu;
                     char* const start = out;
-                    out = narrow_two_byte_block(b, narrow_two_byte_block(a, out));
+                    if ((wide & (wide - 1)) == 0) {
+                        // At most one two-byte character, at k (16: none): the
+                        // bytes before it as they are, the bytes after it one
+                        // place further on, then its two bytes in the gap.
+                        const unsigned k = (lowest_set_bit((wide >> 1) | 0x80000000u) + 1) / 2;
+                        const __m128i packed = _mm_packus_epi16(a, b);
+                        const __m128i before = _mm_cmplt_epi8(
+                            _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                            _mm_set1_epi8(static_cast<char>(k)));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                                         _mm_or_si128(_mm_and_si128(before, packed),
+                                                      _mm_andnot_si128(before, _mm_slli_si128(packed, 1))));
+                        out[16] = static_cast<char>(p[15]);
+                        const unsigned u2 = static_cast<std::uint16_t>(p[k]);  // p[16] when none
+                        out[k] = static_cast<char>(0xC0u | (u2 >> 6));
+                        out[k + 1] = static_cast<char>(0x80u | (u2 & 0x3Fu));
+                        out += 16 + (k < 16 ? 1 : 0);
+                    } else {
+                        out = narrow_two_byte_block(b, narrow_two_byte_block(a, out));
+                    }
                     p += 16;
                     remaining -= static_cast<std::size_t>(out - start);
                 } else {
@@ -570,82 +631,6 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     room = remaining;
 }
 
-// The end of the input, on the terms of utf8_to_utf16_tail. Runs while four
-// bytes of room are left.
-inline void utf16_to_utf8_tail(const wide_char*& cursor, const wide_char* end, char*& out_cursor,
-                               std::size_t& room) noexcept {
-    const wide_char* p = cursor;
-    char* out = out_cursor;
-    std::size_t remaining = room;
-    while (p != end && remaining >= 4) {
-        const unsigned u = static_cast<std::uint16_t>(*p);
-        if (u < 0x80u) {
-#if WEXAL_U8PORT_HAS_SSE2
-            if (end - p >= 8 && remaining >= 8) {
-                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                if ((_mm_movemask_epi8(_mm_adds_epu16(a, _mm_set1_epi16(0x7F80))) & 0xAAAA) == 0) {
-                    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, a));
-                    p += 8;
-                    out += 8;
-                    remaining -= 8;
-                    continue;
-                }
-            }
-#else
-            if (end - p >= 4 && remaining >= 4 && (load_u64(p) & 0xFF80FF80FF80FF80u) == 0) {
-                for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<char>(p[i]);
-                p += 4;
-                out += 4;
-                remaining -= 4;
-                continue;
-            }
-#endif
-            *out++ = static_cast<char>(u);
-            ++p;
-            --remaining;
-            continue;
-        }
-        if (u < 0x800u) {
-            out[0] = static_cast<char>(0xC0u | (u >> 6));
-            out[1] = static_cast<char>(0x80u | (u & 0x3Fu));
-            out += 2;
-            ++p;
-            remaining -= 2;
-            continue;
-        }
-        if (u - 0xD800u >= 0x800u) {
-            out[0] = static_cast<char>(0xE0u | (u >> 12));
-            out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
-            out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
-            out += 3;
-            ++p;
-            remaining -= 3;
-            continue;
-        }
-        if (u < 0xDC00u && end - p >= 2) {
-            const unsigned u2 = static_cast<std::uint16_t>(p[1]);
-            if (u2 - 0xDC00u < 0x400u) {
-                const code_point c = utf16_codec::join_surrogates(u, u2);
-                out[0] = static_cast<char>(0xF0u | (c >> 18));
-                out[1] = static_cast<char>(0x80u | ((c >> 12) & 0x3Fu));
-                out[2] = static_cast<char>(0x80u | ((c >> 6) & 0x3Fu));
-                out[3] = static_cast<char>(0x80u | (c & 0x3Fu));
-                out += 4;
-                p += 2;
-                remaining -= 4;
-                continue;
-            }
-        }
-        code_point c = utf16_codec::decode(p, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
-        out = utf8_codec::encode(c, out);
-        remaining -= static_cast<std::size_t>(utf8_codec::width(c));
-    }
-    cursor = p;
-    out_cursor = out;
-    room = remaining;
-}
-
 inline char* utf16_to_utf8(char* out, std::size_t capacity, const wide_char* begin, const wide_char* end) noexcept {
     using limits = utf16_to_utf8_limits;
     if (capacity == 0) return nullptr;
@@ -654,11 +639,9 @@ inline char* utf16_to_utf8(char* out, std::size_t capacity, const wide_char* beg
     const wide_char* p = begin;
 
     if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, remaining);
-    utf16_to_utf8_tail(p, end, out, remaining);
-    if (p == end) {
-        *out = '\0';
-        return first;
-    }
+    // The rest (the last tail_size units, all of a short name) goes through
+    // the plain loop: here nothing measured beats it, least of all when the
+    // text is not in the cache yet.
     return transcode_with<utf16_codec, utf8_codec>(out, remaining + 1, p, end) != nullptr ? first : nullptr;
 }
 
