@@ -125,6 +125,27 @@ testing::AssertionResult same_as_reference(const In* begin, const In* end, std::
                    << "] against the plain loop's [" << hex(plain.data() + from, count) << "]; " << describe();
         }
     }
+    // The counted form with one unit less writes the same units without the
+    // terminator and nothing else, and stops at a code point: the rest of the
+    // input converts to what was missing.
+    if (capacity == 0) return testing::AssertionSuccess();
+    std::vector<Out> counted(fast.size(), output_fill<Out>());
+    const auto r = wexal::u8port::transcode(counted.data() + start, capacity - 1, begin, end);
+    const std::size_t written = static_cast<std::size_t>(r.out - (counted.data() + start));
+    const std::size_t total = wexal::u8port::transcoded_length<Out>(begin, end);
+    const bool same_units = written < capacity && fast_out[written] == Out(0) &&
+                            std::equal(counted.begin(), counted.begin() + static_cast<std::ptrdiff_t>(start + written),
+                                       fast.begin()) &&
+                            std::equal(counted.begin() + static_cast<std::ptrdiff_t>(start + written + 1),
+                                       counted.end(), fast.begin() + static_cast<std::ptrdiff_t>(start + written + 1)) &&
+                            counted[start + written] == output_fill<Out>();
+    if (!same_units || r.complete != (fast_result != nullptr) || (r.complete && r.in != end) ||
+        wexal::u8port::transcoded_length<Out>(begin, r.in) != written ||
+        wexal::u8port::transcoded_length<Out>(r.in, end) != total - written) {
+        return testing::AssertionFailure() << "transcode wrote " << written << " units (complete " << r.complete
+                                           << ", stopped at input unit " << (r.in - begin) << ", length " << total
+                                           << ") unlike transcode_into; " << describe();
+    }
     return testing::AssertionSuccess();
 }
 

@@ -367,23 +367,17 @@ inline void utf8_to_utf16_tail(const unsigned char*& cursor, const unsigned char
     room = remaining;
 }
 
-inline wide_char* utf8_to_utf16(wide_char* out, std::size_t capacity, const char* begin, const char* end) noexcept {
+// Converts into room units, writing nothing past the result.
+inline transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size_t room, const char* begin,
+                                                       const char* end) noexcept {
     using limits = utf8_to_utf16_limits;
-    if (capacity == 0) return nullptr;
-    wide_char* const first = out;
-    std::size_t remaining = capacity - 1;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
 
-    if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run(p, e - limits::tail_size, e, out, remaining);
-    utf8_to_utf16_tail(p, e, out, remaining);
-    if (p == e) {
-        *out = wide_char(0);
-        return first;
-    }
-    return transcode_with<utf8_codec, utf16_codec>(out, remaining + 1, reinterpret_cast<const char*>(p), end) != nullptr
-               ? first
-               : nullptr;
+    if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run(p, e - limits::tail_size, e, out, room);
+    utf8_to_utf16_tail(p, e, out, room);
+    if (p == e) return {out, end, true};
+    return transcode_counted_with<utf8_codec, utf16_codec>(out, room, reinterpret_cast<const char*>(p), end);
 }
 
 // ---------------------------------------------------------------- UTF-16 to UTF-8
@@ -631,42 +625,53 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     room = remaining;
 }
 
-inline char* utf16_to_utf8(char* out, std::size_t capacity, const wide_char* begin, const wide_char* end) noexcept {
+// Converts into room units, writing nothing past the result.
+inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t room, const wide_char* begin,
+                                                       const wide_char* end) noexcept {
     using limits = utf16_to_utf8_limits;
-    if (capacity == 0) return nullptr;
-    char* const first = out;
-    std::size_t remaining = capacity - 1;
     const wide_char* p = begin;
-
-    if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, remaining);
+    if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, room);
     // The rest (the last tail_size units, all of a short name) goes through
     // the plain loop: here nothing measured beats it, least of all when the
     // text is not in the cache yet.
-    return transcode_with<utf16_codec, utf8_codec>(out, remaining + 1, p, end) != nullptr ? first : nullptr;
+    return transcode_counted_with<utf16_codec, utf8_codec>(out, room, p, end);
 }
 
 // Picks the converter for a pair of unit types; pairs without a fast one
 // (UTF-8 to UTF-8, UTF-16 to UTF-16) take the plain loop.
 template <typename Out, typename In>
 struct transcoder {
-    static Out* run(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
-        return transcode_reference(out, capacity, begin, end);
+    static transcode_result<Out, In> run(Out* out, std::size_t room, const In* begin, const In* end) noexcept {
+        return transcode_counted_reference(out, room, begin, end);
     }
 };
 template <>
 struct transcoder<wide_char, char> {
-    static wide_char* run(wide_char* out, std::size_t capacity, const char* begin, const char* end) noexcept {
-        return utf8_to_utf16(out, capacity, begin, end);
+    static transcode_result<wide_char, char> run(wide_char* out, std::size_t room, const char* begin,
+                                                 const char* end) noexcept {
+        return utf8_to_utf16(out, room, begin, end);
     }
 };
 template <>
 struct transcoder<char, wide_char> {
-    static char* run(char* out, std::size_t capacity, const wide_char* begin, const wide_char* end) noexcept {
-        return utf16_to_utf8(out, capacity, begin, end);
+    static transcode_result<char, wide_char> run(char* out, std::size_t room, const wide_char* begin,
+                                                 const wide_char* end) noexcept {
+        return utf16_to_utf8(out, room, begin, end);
     }
 };
 
 }  // namespace detail
+
+// Converts [begin, end) into out, which has room for capacity units, picking
+// each codec from the unit type (char: UTF-8, wide_char: UTF-16). Each
+// rejected sequence becomes one U+FFFD. Writes no terminator and nothing past
+// the result's end; stops before the first code point that does not fit, so
+// the output never ends inside a multi-unit code point. The units are those
+// that transcode_into writes before its terminator given capacity + 1.
+template <typename Out, typename In>
+transcode_result<Out, In> transcode(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
+    return detail::transcoder<Out, In>::run(out, capacity, begin, end);
+}
 
 // Converts [begin, end) into out, which has room for capacity units including
 // the terminator, picking each codec from the unit type (char: UTF-8,
@@ -676,7 +681,27 @@ struct transcoder<char, wide_char> {
 // writes nothing and returns null.
 template <typename Out, typename In>
 Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
-    return detail::transcoder<Out, In>::run(out, capacity, begin, end);
+    if (capacity == 0) return nullptr;
+    const transcode_result<Out, In> r = detail::transcoder<Out, In>::run(out, capacity - 1, begin, end);
+    *r.out = Out(0);
+    return r.complete ? out : nullptr;
+}
+
+// The number of units transcode writes for the whole of [begin, end): the
+// exact size of a buffer for it (transcode_into needs one more). Runs the
+// same conversion through a small buffer on the stack, a stretch at a time;
+// each stretch stops at a code point, so the stretches add up to the whole.
+template <typename Out, typename In>
+std::size_t transcoded_length(const In* begin, const In* end) noexcept {
+    constexpr std::size_t scratch_size = 4096 / sizeof(Out);
+    Out scratch[scratch_size];
+    std::size_t length = 0;
+    for (;;) {
+        const transcode_result<Out, In> r = detail::transcoder<Out, In>::run(scratch, scratch_size, begin, end);
+        length += static_cast<std::size_t>(r.out - scratch);
+        if (r.complete) return length;
+        begin = r.in;
+    }
 }
 
 }  // namespace u8port
