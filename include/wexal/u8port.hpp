@@ -5,6 +5,7 @@
 #include <wexal/u8port/config.hpp>
 #include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/cstdlib.hpp>
+#include <wexal/u8port/fstream.hpp>
 #include <wexal/u8port/iostream.hpp>
 #include <wexal/u8port/stackstring.hpp>
 #include <wexal/u8port/utf.hpp>

@@ -1,0 +1,241 @@
+// File streams that take their names in UTF-8, on Windows too.
+//
+// Each class is the standard class of the same name (public derivation), so a
+// u8port::ifstream binds to std::ifstream&, std::istream& and the rest, and
+// all reading, writing, seeking, modes, exception masks, move and swap are the
+// standard library's own. What changes is how a name is read: the narrow
+// constructors and open() take UTF-8 and hide the base's narrow open(), which
+// reads the name in the ANSI code page on Windows. A u8port stream passed as a
+// std:: stream and opened through the base's open() gets that behaviour back.
+//
+// The file is opened by the standard basic_filebuf itself: with the UTF-16
+// name on Windows, and on other systems with the UTF-8 bytes after each
+// malformed sequence has become U+FFFD, exactly the name u8port::fopen uses,
+// so the two always open the same file. Names up to 255 bytes are converted
+// without a heap allocation.
+#ifndef WEXAL_U8PORT_FSTREAM_HPP
+#define WEXAL_U8PORT_FSTREAM_HPP
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include <wexal/u8port/config.hpp>
+#include <wexal/u8port/stackstring.hpp>
+
+#if defined(_WIN32)
+#if defined(__GLIBCXX__)
+#if !(_GLIBCXX_HAVE__WFOPEN && _GLIBCXX_USE_WCHAR_T)
+#error "wexal/u8port/fstream.hpp: this libstdc++ cannot open a file stream by a wchar_t name"
+#endif
+#elif defined(_LIBCPP_VERSION)
+#if !defined(_LIBCPP_HAS_OPEN_WITH_WCHAR)
+#error "wexal/u8port/fstream.hpp: this libc++ cannot open a file stream by a wchar_t name"
+#endif
+#elif !defined(_MSVC_STL_VERSION) && !defined(_CPPLIB_VER)
+#error "wexal/u8port/fstream.hpp: unknown standard library; its file streams may not open a wchar_t name"
+#endif
+#endif
+
+namespace wexal {
+namespace u8port {
+namespace detail {
+
+// The name a UTF-8 open() hands to the standard filebuf: UTF-16 on Windows,
+// elsewhere the UTF-8 bytes with malformed sequences replaced (the round trip
+// through UTF-16 is what the platform layer does for fopen). A null name
+// becomes the empty name, which no system opens.
+class stream_file_name {
+public:
+    stream_file_name(const char* begin, const char* end) {
+        if (begin == nullptr) begin = end = "";
+#if defined(_WIN32)
+        name_.convert(begin, end);
+#else
+        name_.convert(wide_.convert(begin, end));
+#endif
+    }
+    explicit stream_file_name(const char* name)
+        : stream_file_name(name, name == nullptr ? nullptr : name + std::char_traits<char>::length(name)) {}
+
+#if defined(_WIN32)
+    const wchar_t* get() const noexcept { return name_.get(); }
+#else
+    const char* get() const noexcept { return name_.get(); }
+#endif
+
+private:
+#if defined(_WIN32)
+    wide_stackstring name_;
+#else
+    wide_stackstring wide_;
+    narrow_stackstring name_;
+#endif
+};
+
+// Exactly std::filesystem::path: a string or string_view must never reach
+// the path forms, which would read it in the locale's encoding.
+template <typename P>
+using if_fs_path = std::enable_if_t<std::is_same<P, std::filesystem::path>::value, int>;
+
+#if defined(__cpp_char8_t)
+// Exactly char8_t, so that nullptr keeps choosing the const char* forms.
+template <typename C>
+using if_char8 = std::enable_if_t<std::is_same<C, char8_t>::value, int>;
+
+inline const char* as_chars(const char8_t* s) noexcept { return reinterpret_cast<const char*>(s); }
+inline std::string_view as_chars(std::u8string_view s) noexcept { return {as_chars(s.data()), s.size()}; }
+#endif
+
+// A standard file stream (Base) with constructors and open() in every name
+// form; Mode is the standard's default mode for Base.
+template <typename Base, std::ios_base::openmode Mode>
+class file_stream : public Base {
+public:
+    file_stream() = default;
+    // Written out: an implicit move would have to move the virtual basic_ios,
+    // which cannot be; the standard streams leave it to Base.
+    file_stream(file_stream&& other) : Base(std::move(other)) {}
+    file_stream& operator=(file_stream&& other) {
+        Base::operator=(std::move(other));
+        return *this;
+    }
+    explicit file_stream(const char* name, std::ios_base::openmode mode = Mode) { open(name, mode); }
+    explicit file_stream(const std::string& name, std::ios_base::openmode mode = Mode) { open(name, mode); }
+    explicit file_stream(std::string_view name, std::ios_base::openmode mode = Mode) { open(name, mode); }
+    template <typename P, if_fs_path<P> = 0>
+    explicit file_stream(const P& name, std::ios_base::openmode mode = Mode) {
+        open(name, mode);
+    }
+
+    // UTF-8 names.
+    void open(const char* name, std::ios_base::openmode mode = Mode) {
+        const stream_file_name native(name);
+        Base::open(native.get(), mode);
+    }
+    void open(const std::string& name, std::ios_base::openmode mode = Mode) { open(std::string_view(name), mode); }
+    void open(std::string_view name, std::ios_base::openmode mode = Mode) {
+        const stream_file_name native(name.data(), name.data() + name.size());
+        Base::open(native.get(), mode);
+    }
+    // A path holds the platform's own name already.
+    template <typename P, if_fs_path<P> = 0>
+    void open(const P& name, std::ios_base::openmode mode = Mode) {
+        Base::open(name.c_str(), mode);
+    }
+
+#if defined(_WIN32)
+    explicit file_stream(const wchar_t* name, std::ios_base::openmode mode = Mode) { open(name, mode); }
+    void open(const wchar_t* name, std::ios_base::openmode mode = Mode) { Base::open(name, mode); }
+#endif
+
+#if defined(__cpp_char8_t)
+    template <typename C, if_char8<C> = 0>
+    explicit file_stream(const C* name, std::ios_base::openmode mode = Mode) {
+        open(as_chars(name), mode);
+    }
+    explicit file_stream(std::u8string_view name, std::ios_base::openmode mode = Mode) { open(as_chars(name), mode); }
+    template <typename C, if_char8<C> = 0>
+    void open(const C* name, std::ios_base::openmode mode = Mode) {
+        open(as_chars(name), mode);
+    }
+    void open(std::u8string_view name, std::ios_base::openmode mode = Mode) { open(as_chars(name), mode); }
+#endif
+};
+
+}  // namespace detail
+
+// The standard file buffer, with open() taking UTF-8 names as the streams do.
+template <typename CharT, typename Traits = std::char_traits<CharT>>
+class basic_filebuf : public std::basic_filebuf<CharT, Traits> {
+    using base = std::basic_filebuf<CharT, Traits>;
+
+public:
+    basic_filebuf() = default;
+
+    basic_filebuf* open(const char* name, std::ios_base::openmode mode) {
+        const detail::stream_file_name native(name);
+        return base::open(native.get(), mode) != nullptr ? this : nullptr;
+    }
+    basic_filebuf* open(const std::string& name, std::ios_base::openmode mode) {
+        return open(std::string_view(name), mode);
+    }
+    basic_filebuf* open(std::string_view name, std::ios_base::openmode mode) {
+        const detail::stream_file_name native(name.data(), name.data() + name.size());
+        return base::open(native.get(), mode) != nullptr ? this : nullptr;
+    }
+    template <typename P, detail::if_fs_path<P> = 0>
+    basic_filebuf* open(const P& name, std::ios_base::openmode mode) {
+        return base::open(name.c_str(), mode) != nullptr ? this : nullptr;
+    }
+#if defined(_WIN32)
+    basic_filebuf* open(const wchar_t* name, std::ios_base::openmode mode) {
+        return base::open(name, mode) != nullptr ? this : nullptr;
+    }
+#endif
+#if defined(__cpp_char8_t)
+    template <typename C, detail::if_char8<C> = 0>
+    basic_filebuf* open(const C* name, std::ios_base::openmode mode) {
+        return open(detail::as_chars(name), mode);
+    }
+    basic_filebuf* open(std::u8string_view name, std::ios_base::openmode mode) {
+        return open(detail::as_chars(name), mode);
+    }
+#endif
+};
+
+template <typename CharT, typename Traits = std::char_traits<CharT>>
+class basic_ifstream : public detail::file_stream<std::basic_ifstream<CharT, Traits>, std::ios_base::in> {
+    using stream = detail::file_stream<std::basic_ifstream<CharT, Traits>, std::ios_base::in>;
+
+public:
+    using stream::stream;
+    basic_ifstream() = default;
+    basic_ifstream(basic_ifstream&& other) : stream(std::move(other)) {}
+    basic_ifstream& operator=(basic_ifstream&& other) {
+        stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+template <typename CharT, typename Traits = std::char_traits<CharT>>
+class basic_ofstream : public detail::file_stream<std::basic_ofstream<CharT, Traits>, std::ios_base::out> {
+    using stream = detail::file_stream<std::basic_ofstream<CharT, Traits>, std::ios_base::out>;
+
+public:
+    using stream::stream;
+    basic_ofstream() = default;
+    basic_ofstream(basic_ofstream&& other) : stream(std::move(other)) {}
+    basic_ofstream& operator=(basic_ofstream&& other) {
+        stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+template <typename CharT, typename Traits = std::char_traits<CharT>>
+class basic_fstream
+    : public detail::file_stream<std::basic_fstream<CharT, Traits>, std::ios_base::in | std::ios_base::out> {
+    using stream = detail::file_stream<std::basic_fstream<CharT, Traits>, std::ios_base::in | std::ios_base::out>;
+
+public:
+    using stream::stream;
+    basic_fstream() = default;
+    basic_fstream(basic_fstream&& other) : stream(std::move(other)) {}
+    basic_fstream& operator=(basic_fstream&& other) {
+        stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+using filebuf = basic_filebuf<char>;
+using ifstream = basic_ifstream<char>;
+using ofstream = basic_ofstream<char>;
+using fstream = basic_fstream<char>;
+
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_FSTREAM_HPP
