@@ -6,11 +6,13 @@
 // back, reopens it for appending, renames it and removes it (unless --keep is
 // given, so the name can be looked at on disk). Then sets, reads back and
 // removes an environment variable whose name and value are not ASCII, and
-// runs a command.
+// runs a command. Finally writes and reads a file through the UTF-8 file
+// streams.
 #include <wexal/u8port.hpp>
 
 #include <cstdio>
 #include <cstring>
+#include <istream>
 #include <string>
 
 namespace u8 = wexal::u8port;
@@ -44,6 +46,34 @@ static int environment_tour() {
     const int status = u8::system("echo hello from the command processor");
     std::printf("system    returned %d\n", status);
     return status == 0 ? 0 : 1;
+}
+
+// The file streams: standard streams that take UTF-8 names.
+static std::string first_line(std::istream& in) {
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+static int stream_tour(const std::string& dir, bool keep) {
+    const std::string name = dir + "/stream-r\xC3\xA9sum\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
+    u8::ofstream out(name);
+    out << "Gr\xC3\xBC\xC3\x9F" "e through u8::ofstream\n";
+    out.close();
+    if (!out) {
+        std::printf("ofstream could not write %s\n", name.c_str());
+        return 1;
+    }
+    std::printf("ofstream  wrote %s\n", name.c_str());
+    u8::ifstream in(name);
+    const std::string line = first_line(in);  // u8::ifstream is a std::istream
+    if (!in) {
+        std::printf("ifstream could not read %s\n", name.c_str());
+        return 1;
+    }
+    std::printf("ifstream  read back %s\n", line.c_str());
+    in.close();
+    return keep || u8::remove(name.c_str()) == 0 ? 0 : 1;
 }
 
 int main(int argc, char** argv) {
@@ -98,5 +128,6 @@ int main(int argc, char** argv) {
         }
         std::printf("removed   %s\n", renamed.c_str());
     }
-    return environment_tour();
+    if (environment_tour() != 0) return 1;
+    return stream_tour(dir, keep);
 }

@@ -128,7 +128,7 @@ outcome open_and_use(const std::string& name, ios::openmode mode, bool existing)
     outcome r{};
     {
         Stream s;
-        s.open(name, mode);
+        s.open(name.c_str(), mode);
         r.opened = s.is_open();
         r.position = s.rdbuf()->pubseekoff(0, ios::cur);
         if constexpr (std::is_base_of_v<std::istream, Stream>) std::getline(s, r.line);
@@ -215,7 +215,7 @@ TEST_F(FileStreams, ShortNamesAreConvertedWithoutTheHeap) {
         }
         {
             wexal::test::allocation_scope scope;
-            u8::ofstream s(name);
+            u8::ofstream s(name.c_str());
             by_utf8 = scope.allocations();
         }
         EXPECT_EQ(by_utf8, by_path) << name.size() << " bytes";
