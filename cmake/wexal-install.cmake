@@ -16,10 +16,6 @@ set(WEXAL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/wexal
 set(WEXAL_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig
     CACHE STRING "Where the pkg-config files of wexal are installed, relative to the prefix")
 
-# The public headers of u8port are C++17, the language the library is written
-# in; a consumer of the package compiles them the same way.
-target_compile_features(u8port-lib INTERFACE cxx_std_17)
-
 # The whole directory, so that every public header added later is installed too.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/wexal
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -61,6 +57,13 @@ else()
     set(WEXAL_PC_PREFIX "\${pcfiledir}/${wexal_pc_up}")
     set(WEXAL_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
     set(WEXAL_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+# A static build says so to its users, as the CMake targets do.
+set(WEXAL_PC_CFLAGS "")
+set(WEXAL_PC_CALLTRAIL_CFLAGS "")
+if(WEXAL_LIBRARY_TYPE STREQUAL STATIC)
+    set(WEXAL_PC_CFLAGS " -DWEXAL_U8PORT_STATIC")
+    set(WEXAL_PC_CALLTRAIL_CFLAGS " -DWEXAL_CALLTRAIL_STATIC")
 endif()
 foreach(wexal_pc u8port calltrail-noop)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wexal-${wexal_pc}.pc.in

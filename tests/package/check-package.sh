@@ -14,6 +14,7 @@ if [ $# -ne 4 ] || { [ "$1" != linux ] && [ "$1" != windows ]; }; then
     exit 2
 fi
 platform=$1
+version=$(sed -n 's/^#define WEXAL_VERSION_STRING "\(.*\)"$/\1/p' "$(dirname "$0")/../../include/wexal/version.hpp")
 debug_build=$2
 release_build=$3
 work=$4
@@ -38,7 +39,10 @@ if [ "$platform" = windows ]; then
     libraries="bin/u8port-lib.dll bin/u8port-libd.dll bin/calltrail_noop.dll bin/calltrail_noopd.dll
                lib/libu8port-lib.dll.a lib/libu8port-libd.dll.a lib/libcalltrail_noop.dll.a lib/libcalltrail_noopd.dll.a"
 else
-    libraries="lib/libu8port-lib.so lib/libu8port-libd.so lib/libcalltrail_noop.so lib/libcalltrail_noopd.so"
+    # The ELF soname carries major.minor while the major version is 0.
+    libraries=$(for lib in libu8port-lib libu8port-libd libcalltrail_noop libcalltrail_noopd; do
+        printf 'lib/%s.so lib/%s.so.%s lib/%s.so.%s ' $lib $lib "${version%.*}" $lib "$version"
+    done)
 fi
 {
     printf '%s\n' $libraries \
@@ -85,7 +89,7 @@ run_consumer() {
     local deps
     deps=$(dependencies_of "$dir/$program")
     for lib in u8port-lib calltrail_noop; do
-        if [ "$platform" = windows ]; then lib=$lib$postfix.dll; else lib=lib$lib$postfix.so; fi
+        if [ "$platform" = windows ]; then lib=$lib$postfix.dll; else lib=lib$lib$postfix.so.${version%.*}; fi
         grep -qxF "$lib" <<<"$deps" || fail "$label does not load $lib (it loads: $(paste -sd' ' <<<"$deps"))"
     done
     mkdir -p "$dir/files"

@@ -14,8 +14,12 @@
 #include <string>
 
 // WEXAL_CALLTRAIL_API marks what a calltrail backend library exports.
-// WEXAL_CALLTRAIL_BUILDING is defined while the backend itself is built.
-#if defined(_WIN32)
+// WEXAL_CALLTRAIL_BUILDING is defined while the backend itself is built;
+// WEXAL_CALLTRAIL_STATIC when it is a static library (nothing is imported or
+// exported).
+#if defined(WEXAL_CALLTRAIL_STATIC)
+#define WEXAL_CALLTRAIL_API
+#elif defined(_WIN32)
 #if defined(WEXAL_CALLTRAIL_BUILDING)
 #define WEXAL_CALLTRAIL_API __declspec(dllexport)
 #else
