@@ -3,8 +3,10 @@
 #define WEXAL_U8PORT_HPP
 
 #include <wexal/u8port/config.hpp>
+#include <wexal/u8port/convert.hpp>
 #include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/cstdlib.hpp>
+#include <wexal/u8port/filesystem.hpp>
 #include <wexal/u8port/fstream.hpp>
 #include <wexal/u8port/iostream.hpp>
 #include <wexal/u8port/stackstring.hpp>

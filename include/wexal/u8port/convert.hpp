@@ -1,0 +1,246 @@
+// Whole-string conversion between UTF-8 and UTF-16: widen and narrow, for the
+// wide APIs the library does not wrap.
+//
+// The default forms never fail on bad input: each malformed UTF-8 sequence and
+// each unpaired surrogate becomes U+FFFD, with the codecs' rules, exactly as
+// transcode gives it. The result has the exact size, allocated once (nothing
+// for a result that fits the string's own small buffer); embedded NULs are
+// converted like any other character.
+//
+// The lossless forms (WTF-8, on request with the tag lossless) keep unpaired
+// surrogates, which Windows allows in file names and other strings:
+// - narrow(u, lossless) writes a valid pair as its 4-byte form and an unpaired
+//   surrogate U+D800..U+DFFF as the 3-byte sequence ED A0..BF 80..BF. A lead
+//   followed by a trail is always one 4-byte character, never two 3-byte ones.
+// - widen(s, lossless) decodes UTF-8 and, besides, exactly those 3-byte forms
+//   back to the surrogate unit; everything else malformed still becomes
+//   U+FFFD. Two forms in a row that make a pair widen to that pair, so joining
+//   two lossless strings loses nothing (narrowing again gives the 4-byte form).
+// So widen(narrow(u, lossless), lossless) == u for every UTF-16 sequence u,
+// narrow(widen(s, lossless), lossless) == s for every s that narrow(·,
+// lossless) produced, and on valid UTF-8 and on UTF-16 without unpaired
+// surrogates the lossless and default forms agree.
+#ifndef WEXAL_U8PORT_CONVERT_HPP
+#define WEXAL_U8PORT_CONVERT_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include <wexal/u8port/config.hpp>
+#include <wexal/u8port/transcode.hpp>
+#include <wexal/u8port/utf.hpp>
+
+namespace wexal {
+namespace u8port {
+
+// std::wstring on Windows, std::u16string elsewhere.
+using wide_string = std::basic_string<wide_char>;
+using wide_string_view = std::basic_string_view<wide_char>;
+
+// Asks a conversion to keep unpaired surrogates (WTF-8).
+struct lossless_t {
+    explicit lossless_t() = default;
+};
+inline constexpr lossless_t lossless{};
+
+namespace detail {
+
+// A string of exactly the units transcode gives for [begin, end): sized
+// first, so that it is allocated once and keeps no spare room.
+template <typename Out, typename In>
+std::basic_string<Out> transcode_to_string(const In* begin, const In* end) {
+    std::basic_string<Out> result;
+    const std::size_t length = transcoded_length<Out>(begin, end);
+#if defined(__cpp_lib_string_resize_and_overwrite)
+    result.resize_and_overwrite(length, [&](Out* out, std::size_t) noexcept {
+        transcode(out, length, begin, end);
+        return length;
+    });
+#else
+    result.resize(length);
+    transcode(&result[0], length, begin, end);
+#endif
+    return result;
+}
+
+// The first unpaired surrogate in [p, end), or end.
+inline const wide_char* find_unpaired_surrogate(const wide_char* p, const wide_char* end) noexcept {
+    const auto is_trail = [](unsigned u) { return u - 0xDC00u < 0x400u; };
+    while (p != end) {
+        const wide_char* stop = p + 1;
+#if WEXAL_U8PORT_HAS_SSE2
+        if (end - p >= 8) {
+            // Eight units without a surrogate go in one step; a block with one
+            // is checked unit by unit.
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i top = _mm_and_si128(v, _mm_set1_epi16(-0x800));  // 0xF800
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(top, _mm_set1_epi16(-0x2800))) == 0) {  // 0xD800
+                p += 8;
+                continue;
+            }
+            stop = p + 8;
+        }
+#endif
+        while (p < stop) {
+            const unsigned u = static_cast<std::uint16_t>(*p);
+            if (u - 0xD800u >= 0x800u) {
+                ++p;
+            } else if (u < 0xDC00u && end - p >= 2 && is_trail(static_cast<std::uint16_t>(p[1]))) {
+                p += 2;
+            } else {
+                return p;
+            }
+        }
+    }
+    return end;
+}
+
+// The first 3-byte form of a surrogate (ED A0..BF 80..BF) in [p, end), or end.
+inline const char* find_surrogate_form(const char* p, const char* end) noexcept {
+    while (p != end) {
+        const void* found = std::memchr(p, 0xED, static_cast<std::size_t>(end - p));
+        if (found == nullptr) return end;
+        p = static_cast<const char*>(found);
+        if (end - p >= 3 && (static_cast<unsigned char>(p[1]) & 0xE0u) == 0xA0u &&
+            (static_cast<unsigned char>(p[2]) & 0xC0u) == 0x80u) {
+            return p;
+        }
+        ++p;
+    }
+    return end;
+}
+
+// Lossless conversion, for input that has at least one unpaired surrogate
+// (or its 3-byte form) at first: the stretches between them are converted by
+// transcode, the surrogates one by one. Cutting there changes nothing for
+// the stretches, since each cut falls where a sequence begins anyway.
+// Special(p, out) converts one surrogate at p and returns how many units it
+// writes (out may be null: then it only counts), Find finds the next one.
+template <typename Out, typename In, typename Find, typename Special>
+std::basic_string<Out> transcode_lossless(const In* begin, const In* end, const In* first, std::size_t special_size,
+                                          Find find, Special special) {
+    std::size_t length = 0;
+    for (const In *p = begin, *q = first;; q = find(p, end)) {
+        length += transcoded_length<Out>(p, q);
+        if (q == end) break;
+        length += special(q, static_cast<Out*>(nullptr));
+        p = q + special_size;
+    }
+    std::basic_string<Out> result(length, Out(0));
+    Out* out = &result[0];
+    Out* const out_end = out + length;
+    for (const In *p = begin, *q = first;; q = find(p, end)) {
+        out = transcode(out, static_cast<std::size_t>(out_end - out), p, q).out;
+        if (q == end) break;
+        out += special(q, out);
+        p = q + special_size;
+    }
+    return result;
+}
+
+}  // namespace detail
+
+// UTF-8 to UTF-16; each malformed sequence becomes U+FFFD.
+inline wide_string widen(std::string_view utf8) {
+    return detail::transcode_to_string<wide_char>(utf8.data(), utf8.data() + utf8.size());
+}
+
+// UTF-16 to UTF-8; each unpaired surrogate becomes U+FFFD.
+inline std::string narrow(wide_string_view utf16) {
+    return detail::transcode_to_string<char>(utf16.data(), utf16.data() + utf16.size());
+}
+
+// NUL-terminated forms; null gives an empty string.
+inline wide_string widen(const char* utf8) {
+    return utf8 == nullptr ? wide_string() : widen(std::string_view(utf8));
+}
+inline std::string narrow(const wide_char* utf16) {
+    return utf16 == nullptr ? std::string() : narrow(wide_string_view(utf16));
+}
+
+// WTF-8 to UTF-16: also decodes the 3-byte forms of surrogates.
+inline wide_string widen(std::string_view wtf8, lossless_t) {
+    const char* const begin = wtf8.data();
+    const char* const end = begin + wtf8.size();
+    const char* const first = detail::find_surrogate_form(begin, end);
+    if (first == end) return widen(wtf8);
+    return detail::transcode_lossless<wide_char>(
+        begin, end, first, 3, detail::find_surrogate_form, [](const char* p, wide_char* out) -> std::size_t {
+            if (out != nullptr) {
+                *out = static_cast<wide_char>(0xD000u | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
+                                              (static_cast<unsigned char>(p[2]) & 0x3Fu));
+            }
+            return 1;
+        });
+}
+
+// UTF-16 to WTF-8: unpaired surrogates as their 3-byte forms.
+inline std::string narrow(wide_string_view utf16, lossless_t) {
+    const wide_char* const begin = utf16.data();
+    const wide_char* const end = begin + utf16.size();
+    const wide_char* const first = detail::find_unpaired_surrogate(begin, end);
+    if (first == end) return narrow(utf16);
+    return detail::transcode_lossless<char>(
+        begin, end, first, 1, detail::find_unpaired_surrogate, [](const wide_char* p, char* out) -> std::size_t {
+            if (out != nullptr) {
+                const unsigned u = static_cast<std::uint16_t>(*p);
+                out[0] = static_cast<char>(0xEDu);
+                out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
+                out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
+            }
+            return 3;
+        });
+}
+
+inline wide_string widen(const char* wtf8, lossless_t tag) {
+    return wtf8 == nullptr ? wide_string() : widen(std::string_view(wtf8), tag);
+}
+inline std::string narrow(const wide_char* utf16, lossless_t tag) {
+    return utf16 == nullptr ? std::string() : narrow(wide_string_view(utf16), tag);
+}
+
+#if defined(__cpp_char8_t)
+namespace detail {
+
+// char8_t forms are templates, so that a null pointer still picks the
+// const char* form: C is char8_t, S a u8string or anything else that becomes
+// a u8string_view without being a pointer.
+template <typename C>
+using if_char8 = std::enable_if_t<std::is_same_v<C, char8_t>, int>;
+template <typename S>
+using if_u8string = std::enable_if_t<std::is_convertible_v<const S&, std::u8string_view> &&
+                                         !std::is_convertible_v<const S&, const char8_t*>,
+                                     int>;
+
+inline std::string_view as_chars(std::u8string_view s) noexcept {
+    return std::string_view(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
+}  // namespace detail
+
+template <typename C, detail::if_char8<C> = 0>
+wide_string widen(const C* utf8) {
+    return widen(reinterpret_cast<const char*>(utf8));
+}
+template <typename S, detail::if_u8string<S> = 0>
+wide_string widen(const S& utf8) {
+    return widen(detail::as_chars(utf8));
+}
+template <typename C, detail::if_char8<C> = 0>
+wide_string widen(const C* wtf8, lossless_t tag) {
+    return widen(reinterpret_cast<const char*>(wtf8), tag);
+}
+template <typename S, detail::if_u8string<S> = 0>
+wide_string widen(const S& wtf8, lossless_t tag) {
+    return widen(detail::as_chars(wtf8), tag);
+}
+#endif
+
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_CONVERT_HPP
