@@ -53,15 +53,16 @@ namespace detail {
 // first, so that it is allocated once and keeps no spare room.
 template <typename Out, typename In>
 std::basic_string<Out> transcode_to_string(const In* begin, const In* end) {
-    std::basic_string<Out> result;
     const std::size_t length = transcoded_length<Out>(begin, end);
 #if defined(__cpp_lib_string_resize_and_overwrite)
+    std::basic_string<Out> result;
     result.resize_and_overwrite(length, [&](Out* out, std::size_t) noexcept {
         transcode(out, length, begin, end);
         return length;
     });
 #else
-    result.resize(length);
+    // Made at its size, not resized: growing would round the capacity up.
+    std::basic_string<Out> result(length, Out(0));
     transcode(&result[0], length, begin, end);
 #endif
     return result;
