@@ -26,8 +26,6 @@ int main() {
         u8::cerr << "no input\n";
         return 1;
     }
-    // A Windows console ends a line with CR LF; getline keeps the CR.
-    if (!line.empty() && line.back() == '\r') line.pop_back();
 
     u8::cout << "You typed: " << line << '\n' << "as UTF-8:";
     const char* const digits = "0123456789ABCDEF";

@@ -12,9 +12,10 @@
 //
 // and at the end everything left is read. Whatever the read boundaries, the
 // bytes delivered are the whole conversion of every unit the console gave,
-// but for a trailing lead surrogate still waiting for its partner; put-back
-// bytes come out first, last one first, and are never lost; a peeked byte is
-// the next one taken.
+// each CR LF as LF, but for a trailing lead surrogate still waiting for its
+// partner and for the CR LF whose CR went out alone (it ended a read short of
+// its capacity, or the input ended behind it); put-back bytes come out first,
+// last one first, and are never lost; a peeked byte is the next one taken.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -105,8 +106,26 @@ public:
             took(c);
             if (c == traits::eof() && fake_console().reads.empty()) break;
         }
+        // Which CRs went out alone, from what each console read did.
+        const auto& reads = fake_console().reads_made;
+        std::vector<bool> alone(given_.size());
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < reads.size(); ++i) {
+            at += reads[i].count;
+            if (reads[i].count == 0 || given_[at - 1] != '\r') continue;
+            bool went_alone = reads[i].count < fake_console().read_capacities[i];
+            for (std::size_t j = i + 1; !went_alone && j < reads.size() && reads[j].count == 0; ++j) {
+                went_alone = reads[j].failed || reads[j].last_error != error_operation_aborted;
+            }
+            alone[at - 1] = went_alone;
+        }
+        std::vector<wide_char> complete;
+        for (std::size_t i = 0; i < given_.size(); ++i) {
+            if (given_[i] != '\r' || i + 1 == given_.size() || given_[i + 1] != '\n' || alone[i]) {
+                complete.push_back(given_[i]);
+            }
+        }
         // A lead surrogate at the very end is still waiting for its trail.
-        std::vector<wide_char> complete = given_;
         if (!complete.empty() && complete.back() >= 0xD800 && complete.back() <= 0xDBFF) complete.pop_back();
         static const wide_char nothing = 0;
         const wide_char* const begin = complete.empty() ? &nothing : complete.data();

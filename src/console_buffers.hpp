@@ -10,7 +10,7 @@
 #include <streambuf>
 #include <vector>
 
-#include <wexal/u8port/utf.hpp>
+#include <wexal/u8port/config.hpp>
 
 namespace wexal {
 namespace u8port {
@@ -43,7 +43,6 @@ protected:
 
 private:
     friend struct console_buffer_test_access;
-    using encoder = utf16_codec;
 
     // Converts [p, p + n) up to its last complete code point and writes the
     // units. Returns the bytes consumed, or -1 when n exceeds buffer_size or
@@ -62,8 +61,10 @@ private:
 };
 
 // Reads UTF-16 from the console, up to 1024 units at a time, and serves it as
-// UTF-8. A lead surrogate whose trail has not arrived is carried to the next
-// read; any number of bytes can be put back.
+// UTF-8, each CR LF as a single LF (as a text-mode read gives lines). A lead
+// surrogate whose trail has not arrived is carried to the next read, and so
+// is a CR that ends a read that filled the capacity; any number of bytes can
+// be put back.
 class console_input_buffer : public std::basic_streambuf<char> {
 public:
     // Each unit read gives at most three bytes, so 3072 bytes suffice.
@@ -83,7 +84,6 @@ protected:
 
 private:
     friend struct console_buffer_test_access;
-    using encoder = utf8_codec;
 
     // What read_from_console returns besides a byte count.
     static constexpr std::int64_t end_of_input = 0;
@@ -91,13 +91,16 @@ private:
 
     // One console read and its conversion: the bytes written at the start of
     // buffer_ (1 to 3072), end_of_input, or read_again when the read brought
-    // nothing to deliver yet but input goes on.
+    // nothing to deliver yet but input goes on. A carried CR met by the end
+    // of input is delivered alone, and the end comes with the next call.
     std::int64_t read_from_console();
 
     char buffer_[buffer_size];
     wide_char wbuffer_[wbuffer_size];
     void* handle_;
+    // 0, or 1 for a carried lead surrogate or CR at the start of wbuffer_.
     std::size_t wpending_;
+    bool end_pending_;
     std::vector<char> putback_store_;
 };
 

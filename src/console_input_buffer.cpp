@@ -1,11 +1,13 @@
 // Console input back as UTF-8: each refill is one ReadConsoleW call whose
-// units are converted into the get area; put-back bytes that do not fit in
-// front of the read position go to a growing store.
+// units are converted into the get area, each CR LF as LF; put-back bytes
+// that do not fit in front of the read position go to a growing store.
 #include "console_buffers.hpp"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+
+#include <wexal/u8port/transcode.hpp>
 
 #include "platform/platform.hpp"
 
@@ -18,10 +20,32 @@ namespace {
 // Typed as Ctrl+Z at the start of a read, it ends the input there. (Wine's
 // line editing takes Ctrl+Z as an editing key, so there it never arrives.)
 constexpr wide_char end_of_file_unit = 0x1A;
+constexpr wide_char carriage_return = 0x0D;
+
+bool is_lead_surrogate(wide_char unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Turns every CR LF in [begin, end) into LF, as a text-mode read does; a CR
+// alone stays. Returns the new end. (The bytes 0D and 0A occur in UTF-8 only
+// as the characters themselves.)
+char* join_line_ends(char* begin, char* end) {
+    char* out = static_cast<char*>(std::memchr(begin, '\r', static_cast<std::size_t>(end - begin)));
+    if (out == nullptr) return end;
+    const char* cr = out;
+    while (cr != end) {
+        const char* const from = cr + 1 != end && cr[1] == '\n' ? cr + 1 : cr;
+        const char* next = static_cast<const char*>(std::memchr(cr + 1, '\r', static_cast<std::size_t>(end - cr - 1)));
+        if (next == nullptr) next = end;
+        std::memmove(out, from, static_cast<std::size_t>(next - from));
+        out += next - from;
+        cr = next;
+    }
+    return out;
+}
 
 }  // namespace
 
-console_input_buffer::console_input_buffer(void* handle) noexcept : handle_(handle), wpending_(0) {}
+console_input_buffer::console_input_buffer(void* handle) noexcept
+    : handle_(handle), wpending_(0), end_pending_(false) {}
 
 console_input_buffer::~console_input_buffer() = default;
 
@@ -38,39 +62,51 @@ console_input_buffer::int_type console_input_buffer::underflow() {
 }
 
 std::int64_t console_input_buffer::read_from_console() {
+    if (end_pending_) {
+        end_pending_ = false;
+        return end_of_input;
+    }
     const platform::dword capacity = static_cast<platform::dword>(wbuffer_size - wpending_);
+    const bool carried_cr = wpending_ != 0 && wbuffer_[0] == carriage_return;
     platform::dword read = 0;
-    // A failed read leaves a carried lead surrogate in place for the next one.
-    if (platform::ReadConsoleW(handle_, wbuffer_ + wpending_, capacity, &read, nullptr) == 0) return end_of_input;
-    if (read == 0) {
+    bool ended = platform::ReadConsoleW(handle_, wbuffer_ + wpending_, capacity, &read, nullptr) == 0;
+    if (!ended && read == 0) {
         // Ctrl+C that the program handled: Windows cuts the read short and
         // input goes on. (Wine instead drops the line typed so far and keeps
         // reading; the Linux layer reports an interrupted read this way.)
         if (platform::GetLastError() == platform::error_operation_aborted) return read_again;
-        return end_of_input;
+        ended = true;
+    }
+    // Ctrl+Z counts at the start of a read, behind a carried CR too, but not
+    // behind a carried lead surrogate.
+    if (!ended && wbuffer_[wpending_] == end_of_file_unit && (wpending_ == 0 || carried_cr)) ended = true;
+    if (ended) {
+        // A carried lead surrogate stays for the next read; a carried CR is
+        // delivered before the end of input.
+        if (!carried_cr) return end_of_input;
+        wpending_ = 0;
+        end_pending_ = true;
+        buffer_[0] = '\r';
+        return 1;
     }
     read = std::min(read, capacity);
-    if (wpending_ == 0 && wbuffer_[0] == end_of_file_unit) return end_of_input;
 
-    const wide_char* cursor = wbuffer_;
-    const wide_char* const end = wbuffer_ + wpending_ + read;
-    char* out = buffer_;
-    std::size_t unconverted = wpending_ + read;
-    for (;;) {
-        code_point c = utf16_codec::decode(cursor, end);
-        // At the end of the units, or at a lead surrogate that is the last one.
-        if (c == truncated_input) break;
-        if (c == invalid_input) c = replacement_code_point;
-        assert(out - buffer_ + encoder::width(c) <= static_cast<int>(buffer_size));
-        out = encoder::encode(c, out);
-        unconverted = static_cast<std::size_t>(end - cursor);
-    }
-    // 0, or 1 for a lead surrogate whose trail comes with the next read.
-    wpending_ = unconverted;
-    if (wpending_ != 0) std::memmove(wbuffer_, end - wpending_, wpending_ * sizeof(wide_char));
+    // A lead surrogate at the end waits for its trail; so does a CR that ends
+    // a read that filled the capacity, for the LF the next read may bring. A
+    // CR ending a shorter read goes out at once: the console may give Enter
+    // as a lone CR, and nothing more may come.
+    const std::size_t units = wpending_ + read;
+    const wide_char last = wbuffer_[units - 1];
+    const std::size_t carry = is_lead_surrogate(last) || (last == carriage_return && read == capacity) ? 1 : 0;
+    const transcode_result<char, wide_char> converted =
+        transcode(buffer_, buffer_size, wbuffer_, wbuffer_ + units - carry);
+    assert(converted.complete);
+    const char* const end = join_line_ends(buffer_, converted.out);
+    wpending_ = carry;
+    if (carry != 0) wbuffer_[0] = last;
     // Only a lead surrogate arrived: more input is on its way.
-    if (out == buffer_) return read_again;
-    return out - buffer_;
+    if (end == buffer_) return read_again;
+    return end - buffer_;
 }
 
 console_input_buffer::int_type console_input_buffer::pbackfail(int_type c) {

@@ -3,8 +3,9 @@
 #include "console_buffers.hpp"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
+
+#include <wexal/u8port/transcode.hpp>
 
 #include "platform/platform.hpp"
 
@@ -48,44 +49,33 @@ console_output_buffer::int_type console_output_buffer::overflow(int_type c) {
 
 int console_output_buffer::sync() { return overflow(traits_type::eof()) == traits_type::eof() ? -1 : 0; }
 
+namespace {
+
+// The length of the part of [p, p + n) before a trailing incomplete sequence:
+// a lead byte followed by fewer continuation bytes than it announces, up to
+// the end. Three bytes back suffice, as no sequence is longer than four.
+int complete_prefix(const char* p, int n) {
+    for (int back = 1; back <= 3 && back <= n; ++back) {
+        const unsigned char b = static_cast<unsigned char>(p[n - back]);
+        if (utf8_codec::is_continuation(b)) continue;
+        return utf8_codec::trail_count(b) >= back ? n - back : n;
+    }
+    return n;
+}
+
+}  // namespace
+
 int console_output_buffer::write_to_console(const char* p, int n, int& delivered) {
     delivered = 0;
     if (n < 0 || n > static_cast<int>(buffer_size)) return -1;
-    const char* cursor = p;
-    const char* const end = p + n;
-    wide_char* out = wbuffer_;
-    int consumed = 0;
-    for (;;) {
-        code_point c = utf8_codec::decode(cursor, end);
-        // Only at the end: the input is used up, or it stops inside a sequence
-        // whose remaining bytes are still to come.
-        if (c == truncated_input) break;
-        if (c == invalid_input) c = replacement_code_point;
-        assert(out - wbuffer_ + encoder::width(c) <= static_cast<int>(wbuffer_size));
-        out = encoder::encode(c, out);
-        consumed = static_cast<int>(cursor - p);
-    }
+    // A whole put area fits: one unit per byte at most.
+    const int consumed = complete_prefix(p, n);
+    const wide_char* const units = transcode(wbuffer_, wbuffer_size, p, p + consumed).out;
     int taken = 0;
-    if (write_units(wbuffer_, static_cast<int>(out - wbuffer_), taken) < 0) {
-        // Find the bytes of the whole code points among the units taken.
-        cursor = p;
-        int units = 0;
-        for (;;) {
-            const char* const before = cursor;
-            const code_point c = utf8_codec::decode(cursor, end);
-            // An incomplete sequence at the end was not written: it stays
-            // pending, to be completed by the bytes still to come.
-            if (c == truncated_input) {
-                cursor = before;
-                break;
-            }
-            units += encoder::width(c == invalid_input ? replacement_code_point : c);
-            if (units > taken) {
-                cursor = before;
-                break;
-            }
-        }
-        delivered = static_cast<int>(cursor - p);
+    if (write_units(wbuffer_, static_cast<int>(units - wbuffer_), taken) < 0) {
+        // The bytes of the whole code points among the units taken: those a
+        // conversion into exactly that many units gets through.
+        delivered = static_cast<int>(transcode(wbuffer_, static_cast<std::size_t>(taken), p, p + consumed).in - p);
         return -1;
     }
     delivered = consumed;

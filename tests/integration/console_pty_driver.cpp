@@ -211,6 +211,8 @@ void check_input(const std::string& runner, const std::string& child) {
         // Wine's ReadConsoleW hands out this line's first 1024 units, the
         // last one a lead surrogate, and the trail with the next read.
         std::string(1023, 'a') + "\xF0\x9F\x98\x80" "b",
+        // Its CR ends a read that fills the capacity; the LF comes with the next.
+        std::string(1023, 'c'),
     };
     terminal_program program({runner, child, "read", std::to_string(lines.size())});
     if (!program.started()) return check(false, "the program starts on a terminal");
@@ -222,8 +224,8 @@ void check_input(const std::string& runner, const std::string& child) {
         for (char c : program.wait_for("end\n")) {
             if (c != '\n') got += c;
         }
-        const std::string expected = hex(line + "\r") + "end";
-        check(got == expected, ("a typed line arrives as its UTF-8 and a carriage return: " + line.substr(0, 24)).c_str(),
+        const std::string expected = hex(line) + "end";
+        check(got == expected, ("a typed line arrives as its UTF-8, without its line end: " + line.substr(0, 24)).c_str(),
               "got:      " + got + "\nexpected: " + expected);
     }
     check(program.wait_exit() == 0, "the reading program ends with 0");

@@ -56,11 +56,13 @@ int ReadConsoleW(handle /*console*/, wide_char* buffer, dword count, dword* read
     test::fake_console_state& state = test::fake_console();
     state.read_capacities.push_back(count);
     if (state.reads.empty()) {
+        state.reads_made.push_back({0, false, test::fake_last_error()});
         if (read != nullptr) *read = 0;
         return 1;
     }
     test::console_read& next = state.reads.front();
     test::fake_last_error() = next.last_error;
+    state.reads_made.push_back({0, next.fails, next.last_error});
     if (next.fails) {
         state.reads.pop_front();
         return 0;
@@ -68,6 +70,7 @@ int ReadConsoleW(handle /*console*/, wide_char* buffer, dword count, dword* read
     const std::size_t n = std::min<std::size_t>(count, next.units.size());
     std::copy(next.units.begin(), next.units.begin() + static_cast<std::ptrdiff_t>(n), buffer);
     if (read != nullptr) *read = static_cast<dword>(n);
+    state.reads_made.back().count = static_cast<std::uint32_t>(n);
     if (n == next.units.size()) {
         state.reads.pop_front();
     } else {

@@ -34,6 +34,13 @@ struct console_read {
     std::uint32_t last_error = 0;          // the last error the read leaves behind
 };
 
+// What one ReadConsoleW call did.
+struct console_read_made {
+    std::uint32_t count = 0;       // units delivered
+    bool failed = false;           // it returned 0
+    std::uint32_t last_error = 0;  // what GetLastError gives after it
+};
+
 struct fake_console_state {
     // GetStdHandle answers per standard handle number; a missing entry is null.
     std::map<std::uint32_t, void*> std_handles;
@@ -59,6 +66,8 @@ struct fake_console_state {
     std::deque<console_read> reads;
     // The capacity passed to every ReadConsoleW call, in order.
     std::vector<std::uint32_t> read_capacities;
+    // What every ReadConsoleW call did, in the same order.
+    std::vector<console_read_made> reads_made;
 
     void reset() { *this = fake_console_state(); }
 };

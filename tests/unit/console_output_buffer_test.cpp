@@ -73,6 +73,7 @@ const flush_case flush_cases[] = {
     {"encoded surrogate", {"\xED\xA0\x80" "x"}, {u"\uFFFDx"}},
     {"several scripts", {"Gr\xC3\xBC\xC3\x9F" "e \xCE\xBA\xCE\xB1\xCE\xBB\xCE\xB7 \xD0\xB4\xD0\xB0 \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x8E\x89\r\n"},
      {u"Gr\u00FC\u00DFe \u03BA\u03B1\u03BB\u03B7 \u0434\u0430 \u4F60\u597D \U0001F389\r\n"}},
+    {"an embedded NUL", {std::string("a\0b", 3)}, {std::u16string(u"a\0b", 3)}},
     {"nothing written: no console call", {""}, {}},
     {"everything already written: no second call", {"abc", ""}, {u"abc"}},
 };
