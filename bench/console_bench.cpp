@@ -1,16 +1,21 @@
 // The console buffers against the in-memory console of the fake platform:
 // output of each corpus written in 4 KiB chunks and flushed, input served
 // from 1024-unit console reads. Names: "console/out/<corpus>" (MB/s of UTF-8
-// written) and "console/in/<corpus>" (MB/s of UTF-16 read).
+// written) and "console/in/<corpus>" (MB/s of UTF-16 read); the same with
+// "out_old_loop" and "in_old_loop" for buffers that convert one code point
+// at a time, as the library's did before, so that the gain shows in one run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "bench_data.hpp"
 #include "console_buffers.hpp"
+#include "platform/platform.hpp"
 #include "registry.hpp"
 #include "support/fake_console.hpp"
 #include "support/fake_platform.hpp"
@@ -22,10 +27,95 @@ namespace {
 constexpr std::size_t chunk_size = 4096;
 constexpr std::size_t read_size = 1024;
 
+namespace platform = u8port::detail::platform;
+using u8port::code_point;
+using u8port::wide_char;
+
+// The console output buffer's former conversion: decode and encode one code
+// point at a time, an incomplete sequence at the end carried over.
+class old_loop_output : public std::streambuf {
+public:
+    explicit old_loop_output(void* handle) : handle_(handle) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        const char* const begin = pbase() == nullptr ? buffer_ : pbase();
+        const char* const end = pbase() == nullptr ? buffer_ : pptr();
+        const char* cursor = begin;
+        const char* consumed = begin;
+        wide_char* out = wbuffer_;
+        for (;;) {
+            code_point cp = u8port::utf8_codec::decode(cursor, end);
+            if (cp == u8port::truncated_input) break;
+            if (cp == u8port::invalid_input) cp = u8port::replacement_code_point;
+            out = u8port::utf16_codec::encode(cp, out);
+            consumed = cursor;
+        }
+        platform::dword written = 0;
+        if (platform::WriteConsoleW(handle_, wbuffer_, static_cast<platform::dword>(out - wbuffer_), &written,
+                                    nullptr) == 0) {
+            return traits_type::eof();
+        }
+        const std::ptrdiff_t carried = end - consumed;
+        std::memmove(buffer_, consumed, static_cast<std::size_t>(carried));
+        setp(buffer_, buffer_ + sizeof buffer_);
+        pbump(static_cast<int>(carried));
+        if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+        return 0;
+    }
+    int sync() override { return overflow(traits_type::eof()) == traits_type::eof() ? -1 : 0; }
+
+private:
+    char buffer_[1024];
+    wide_char wbuffer_[2048];
+    void* handle_;
+};
+
+// The console input buffer's former conversion, one code point at a time
+// (without put-back, Ctrl+Z and CR LF handling).
+class old_loop_input : public std::streambuf {
+public:
+    explicit old_loop_input(void* handle) : handle_(handle) {}
+
+protected:
+    int_type underflow() override {
+        for (;;) {
+            platform::dword read = 0;
+            if (platform::ReadConsoleW(handle_, wbuffer_ + wpending_, static_cast<platform::dword>(1024 - wpending_),
+                                       &read, nullptr) == 0 ||
+                read == 0) {
+                return traits_type::eof();
+            }
+            const wide_char* cursor = wbuffer_;
+            const wide_char* const end = wbuffer_ + wpending_ + read;
+            char* out = buffer_;
+            wpending_ = wpending_ + read;
+            for (;;) {
+                code_point cp = u8port::utf16_codec::decode(cursor, end);
+                if (cp == u8port::truncated_input) break;
+                if (cp == u8port::invalid_input) cp = u8port::replacement_code_point;
+                out = u8port::utf8_codec::encode(cp, out);
+                wpending_ = static_cast<std::size_t>(end - cursor);
+            }
+            if (wpending_ != 0) wbuffer_[0] = end[-1];
+            if (out == buffer_) continue;
+            setg(buffer_, buffer_, out);
+            return traits_type::to_int_type(buffer_[0]);
+        }
+    }
+
+private:
+    char buffer_[4096];
+    wide_char wbuffer_[1024];
+    void* handle_;
+    std::size_t wpending_ = 0;
+};
+
+template <typename Buffer>
 void console_output(benchmark::State& state, corpus_kind kind) {
     const std::string& text = text_of(kind).utf8;
     test::reset_fake_platform();
-    u8port::detail::console_output_buffer buffer(test::fake_handle(1));
+    Buffer buffer(test::fake_handle(1));
     for (auto _ : state) {
         for (std::size_t at = 0; at < text.size(); at += chunk_size) {
             buffer.sputn(text.data() + at, static_cast<std::streamsize>(std::min(chunk_size, text.size() - at)));
@@ -40,6 +130,7 @@ void console_output(benchmark::State& state, corpus_kind kind) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
 }
 
+template <typename Buffer>
 void console_input(benchmark::State& state, corpus_kind kind) {
     const wide_string& units = text_of(kind).utf16;
     std::vector<char> sink(64 * 1024);
@@ -49,6 +140,7 @@ void console_input(benchmark::State& state, corpus_kind kind) {
         state.PauseTiming();
         test::fake_console().reads.clear();
         test::fake_console().read_capacities.clear();
+        test::fake_console().reads_made.clear();
         test::fake_call_log().clear();
         for (std::size_t at = 0; at < units.size(); at += read_size) {
             const std::size_t n = std::min(read_size, units.size() - at);
@@ -58,7 +150,7 @@ void console_input(benchmark::State& state, corpus_kind kind) {
                                    false, 0});
         }
         state.ResumeTiming();
-        u8port::detail::console_input_buffer buffer(test::fake_handle(2));
+        Buffer buffer(test::fake_handle(2));
         std::streamsize n = 0;
         while ((n = buffer.sgetn(sink.data(), static_cast<std::streamsize>(sink.size()))) > 0) {
             delivered += static_cast<std::size_t>(n);
@@ -75,11 +167,15 @@ void console_input(benchmark::State& state, corpus_kind kind) {
 void register_console_benchmarks() {
     for (const corpus_kind kind : all_corpus_kinds) {
         add_benchmark(std::string("console/out/") + corpus_name(kind),
-                      [kind](benchmark::State& state) { console_output(state, kind); });
+                      [kind](benchmark::State& state) { console_output<u8port::detail::console_output_buffer>(state, kind); });
+        add_benchmark(std::string("console/out_old_loop/") + corpus_name(kind),
+                      [kind](benchmark::State& state) { console_output<old_loop_output>(state, kind); });
     }
     for (const corpus_kind kind : all_corpus_kinds) {
         add_benchmark(std::string("console/in/") + corpus_name(kind),
-                      [kind](benchmark::State& state) { console_input(state, kind); });
+                      [kind](benchmark::State& state) { console_input<u8port::detail::console_input_buffer>(state, kind); });
+        add_benchmark(std::string("console/in_old_loop/") + corpus_name(kind),
+                      [kind](benchmark::State& state) { console_input<old_loop_input>(state, kind); });
     }
 }
 
