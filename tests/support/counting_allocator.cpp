@@ -24,17 +24,18 @@ bool allocation_scope::on_allocate(std::size_t size) noexcept {
 }
 
 void allocation_scope::on_allocated(void* p) noexcept {
-    for (void*& slot : tracked_) {
-        if (slot == nullptr) {
-            slot = p;
-            ++live_count_;
-            return;
-        }
+    for (std::size_t i = 0; i <= used_ && i < tracked_size; ++i) {
+        if (i == used_) ++used_;
+        else if (tracked_[i] != nullptr) continue;
+        tracked_[i] = p;
+        ++live_count_;
+        return;
     }
 }
 
 bool allocation_scope::on_release(void* p) noexcept {
-    for (void*& slot : tracked_) {
+    for (std::size_t i = 0; i < used_; ++i) {
+        void*& slot = tracked_[i];
         if (slot == p) {
             slot = nullptr;
             --live_count_;

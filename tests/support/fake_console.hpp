@@ -49,6 +49,9 @@ struct fake_console_state {
 
     // Every WriteConsoleW call, in order, failed ones included.
     std::vector<console_write> writes;
+    // When false, writes reach the screen and leave no record in writes: one
+    // copy per write, as a real console makes (the benchmarks' console).
+    bool record_writes = true;
     // What the console shows: the units of every successful write that it
     // reported as written.
     wide_string screen;
