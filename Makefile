@@ -50,9 +50,17 @@ export-check: $(addprefix preset-,$(PRESETS))
 	$(EXPORT_CHECK) tests/exports/calltrail_noop.txt $(BUILD_ROOT)linux-debug/lib/libcalltrail_noopd.so $(BUILD_ROOT)linux-release/lib/libcalltrail_noop.so
 	$(EXPORT_CHECK) tests/exports/calltrail_noop.txt $(BUILD_ROOT)windows-debug/bin/calltrail_noopd.dll $(BUILD_ROOT)windows-release/bin/calltrail_noop.dll
 
-package-check: $(addprefix preset-,$(PRESETS))
+# Static libraries, built only to be installed and used by the package check.
+STATIC_PRESETS := linux-static-debug linux-static-release windows-static-debug windows-static-release
+package-check: $(addprefix preset-,$(PRESETS)) $(addprefix build-,$(STATIC_PRESETS))
 	tests/package/check-package.sh linux $(BUILD_ROOT)linux-debug $(BUILD_ROOT)linux-release $(BUILD_ROOT)package-linux
 	tests/package/check-package.sh windows $(BUILD_ROOT)windows-debug $(BUILD_ROOT)windows-release $(BUILD_ROOT)package-windows
+	tests/package/check-package.sh --static linux $(BUILD_ROOT)linux-static-debug $(BUILD_ROOT)linux-static-release $(BUILD_ROOT)package-linux-static
+	tests/package/check-package.sh --static windows $(BUILD_ROOT)windows-static-debug $(BUILD_ROOT)windows-static-release $(BUILD_ROOT)package-windows-static
+
+build-%: deps
+	cmake --preset $* >/dev/null
+	cmake --build --preset $*
 
 # Sanitizer builds, part of check: every native test (unit, integration,
 # fuzz replay, allocation failure) under ASan and UBSan, and the concurrency

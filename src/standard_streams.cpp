@@ -11,10 +11,10 @@
 // result holder, is destroyed before the streams.
 //
 // <iostream> comes first so that std::cout, std::cerr and std::cin, whose
-// buffers the objects may borrow, are constructed before them. Unit tests link
-// the static build, where this unit is pulled in only by a reference to one of
-// the objects; the tests build their own streams against the fake platform.
+// buffers the objects may borrow, are constructed before them. A static build
+// builds the objects on first use of the header instead (see iostream.hpp).
 #include <iostream>
+#include <new>
 
 #include <wexal/u8port/iostream.hpp>
 
@@ -31,6 +31,58 @@ bool make_unit_buffered(std::ostream& s) {
 
 }  // namespace
 
+#if defined(WEXAL_U8PORT_STATIC)
+namespace {
+
+// Room for one object, constant-initialised (so it is there before any
+// dynamic initialisation) and constructed and destroyed by hand.
+template <class T>
+union storage {
+    constexpr storage() noexcept : unused_() {}
+    ~storage() {}
+    char unused_;
+    T object;
+};
+
+// The standard streams whose buffers ours may borrow are kept alive as long.
+storage<std::ios_base::Init> standard_init;
+storage<detail::winconsole_ostream> cout_storage;
+storage<detail::winconsole_istream> cin_storage;
+storage<detail::winconsole_ostream> cerr_storage;
+storage<detail::winconsole_ostream> clog_storage;
+int init_count = 0;
+
+}  // namespace
+
+detail::winconsole_ostream& cout = cout_storage.object;
+detail::winconsole_istream& cin = cin_storage.object;
+detail::winconsole_ostream& cerr = cerr_storage.object;
+detail::winconsole_ostream& clog = clog_storage.object;
+
+namespace detail {
+
+// Built in the same order as the shared library's objects, destroyed in reverse.
+standard_streams_init::standard_streams_init() {
+    if (init_count++ != 0) return;
+    new (&standard_init.object) std::ios_base::Init();
+    new (&cout_storage.object) winconsole_ostream(1, nullptr);
+    new (&cin_storage.object) winconsole_istream(&cout);
+    new (&cerr_storage.object) winconsole_ostream(2, &cout);
+    make_unit_buffered(cerr);
+    new (&clog_storage.object) winconsole_ostream(2, &cout);
+}
+
+standard_streams_init::~standard_streams_init() {
+    if (--init_count != 0) return;
+    clog.~winconsole_ostream();
+    cerr.~winconsole_ostream();
+    cin.~winconsole_istream();
+    cout.~winconsole_ostream();
+    standard_init.object.~Init();
+}
+
+}  // namespace detail
+#else
 detail::winconsole_ostream cout(1, nullptr);
 detail::winconsole_istream cin(&cout);
 detail::winconsole_ostream cerr(2, &cout);
@@ -38,6 +90,7 @@ namespace {
 [[maybe_unused]] const bool cerr_unit_buffered = make_unit_buffered(cerr);
 }  // namespace
 detail::winconsole_ostream clog(2, &cout);
+#endif
 
 }  // namespace u8port
 }  // namespace wexal

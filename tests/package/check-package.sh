@@ -2,15 +2,25 @@
 # Installs the Debug and the Release build of one platform into one prefix and
 # builds a consumer project against that installation, twice with CMake's
 # find_package (Debug and Release) and twice with pkg-config, then runs each
-# consumer (under Wine for Windows, with the installed DLLs beside it).
+# consumer (under Wine for Windows, with the installed DLLs beside it), and the
+# streams example built against the package, redirected and on a console.
+# With --static the builds are static libraries: the consumers must contain
+# them, and on Windows one more consumer is linked with -static and may import
+# nothing but KERNEL32 and msvcrt. Without it, the source tree is also taken
+# as a subproject (add_subdirectory and FetchContent) by tests/subproject.
 #
-#   check-package.sh linux|windows DEBUG_BUILD_DIR RELEASE_BUILD_DIR WORK_DIR
+#   check-package.sh [--static] linux|windows DEBUG_BUILD_DIR RELEASE_BUILD_DIR WORK_DIR
 #
 # WORK_DIR is emptied first; the prefix is WORK_DIR/prefix.
 set -euo pipefail
 
+static=0
+if [ "${1:-}" = --static ]; then
+    static=1
+    shift
+fi
 if [ $# -ne 4 ] || { [ "$1" != linux ] && [ "$1" != windows ]; }; then
-    echo "usage: $0 linux|windows DEBUG_BUILD_DIR RELEASE_BUILD_DIR WORK_DIR" >&2
+    echo "usage: $0 [--static] linux|windows DEBUG_BUILD_DIR RELEASE_BUILD_DIR WORK_DIR" >&2
     exit 2
 fi
 platform=$1
@@ -35,7 +45,9 @@ cmake --install "$release_build" --prefix "$prefix" >>"$work/install.log"
 
 # Exactly what the package promises, both configurations side by side, and
 # every public header of the source tree as it is there.
-if [ "$platform" = windows ]; then
+if [ "$static" = 1 ]; then
+    libraries="lib/libu8port-lib.a lib/libu8port-libd.a lib/libcalltrail_noop.a lib/libcalltrail_noopd.a"
+elif [ "$platform" = windows ]; then
     libraries="bin/u8port-lib.dll bin/u8port-libd.dll bin/calltrail_noop.dll bin/calltrail_noopd.dll
                lib/libu8port-lib.dll.a lib/libu8port-libd.dll.a lib/libcalltrail_noop.dll.a lib/libcalltrail_noopd.dll.a"
 else
@@ -83,26 +95,33 @@ dependencies_of() {
 }
 
 # run_consumer DIR PROGRAM POSTFIX: the program must load the libraries with
-# the given postfix ("" or "d"), and run to "consumer: ok".
+# the given postfix ("" or "d"), or none of them when static, and run to
+# "consumer: ok". Under Wine the DLLs are copied beside it unless there already.
 run_consumer() {
     local dir=$1 program=$2 postfix=$3 label=$4 lib
     local deps
     deps=$(dependencies_of "$dir/$program")
+    if [ "$static" = 1 ]; then
+        ! grep -qE 'u8port|calltrail' <<<"$deps" || fail "$label loads a wexal library: $(paste -sd' ' <<<"$deps")"
+    fi
     for lib in u8port-lib calltrail_noop; do
+        [ "$static" = 0 ] || break
         if [ "$platform" = windows ]; then lib=$lib$postfix.dll; else lib=lib$lib$postfix.so.${version%.*}; fi
         grep -qxF "$lib" <<<"$deps" || fail "$label does not load $lib (it loads: $(paste -sd' ' <<<"$deps"))"
     done
     mkdir -p "$dir/files"
     local output
     if [ "$platform" = windows ]; then
-        cp "$prefix"/bin/*.dll "$dir/"
+        ls "$dir"/*u8port*.dll >/dev/null 2>&1 || [ "$static" = 1 ] || cp "$prefix"/bin/*.dll "$dir/"
         output=$(cd "$dir" && "$root/cmake/wine-run.sh" "./$program" files 2>&1 </dev/null) || fail "$label: $output"
     else
         output=$(cd "$dir" && "./$program" files 2>&1 </dev/null) || fail "$label: $output"
     fi
     output=${output//$'\r'/}  # standard output is in text mode on Windows
-    [ "$output" = "consumer: ok" ] || fail "$label printed: $output"
-    echo "ok   $label ($(grep -E 'u8port|calltrail' <<<"$deps" | paste -sd' ' -))"
+    [ "$output" = $'consumer: before main\nconsumer: ok\nconsumer: after main' ] || fail "$label printed: $output"
+    local used
+    used=$(grep -E 'u8port|calltrail' <<<"$deps" | paste -sd' ' -) || true
+    echo "ok   $label (${used:-linked statically})"
 }
 
 # With find_package, each configuration of the consumer picks the same
@@ -137,3 +156,55 @@ for suffix in "" -debug; do
     [ "$suffix" = -debug ] && postfix=d
     run_consumer "$dir" "wexal_consumer$exe" "$postfix" "pkg-config consumer, $packages"
 done
+
+if [ "$platform" = windows ]; then
+    run=("$root/cmake/wine-run.sh")
+else
+    run=()
+fi
+
+# The streams example, built against the package (Release): redirected to
+# files it writes the bytes as they are, clog's line at exit; on a console
+# (a Wine console for Windows) the typed line arrives as UTF-8.
+dir=$work/cmake-Release
+[ "$platform" = windows ] && [ "$static" = 0 ] && cp "$prefix"/bin/*.dll "$dir/"
+(cd "$dir" && printf 'h\xC3\xA9\n' | "${run[@]}" "./wexal_streams$exe" >streams.out 2>streams.err) ||
+    fail "the streams example, redirected, failed"
+expected_out=$'cout: Gr\xC3\xBC\xC3\x9Fe, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80\nType a line: You typed: h\xC3\xA9\nas UTF-8: 68 C3 A9'
+expected_err=$'cerr: \xC2\xA1at once!\nclog: adi\xC3\xB3s, written at exit'
+[ "$(tr -d '\r' <"$dir/streams.out")" = "$expected_out" ] || fail "the streams example wrote: $(cat "$dir/streams.out")"
+[ "$(tr -d '\r' <"$dir/streams.err")" = "$expected_err" ] || fail "the streams example wrote to stderr: $(cat "$dir/streams.err")"
+sh "$root/tests/integration/streams_console_test.sh" "${run[@]}" "$dir/wexal_streams$exe" >"$work/console.log" 2>&1 ||
+    { cat "$work/console.log"; fail "the streams example on a console"; }
+echo "ok   streams example, redirected and on a console"
+
+# One program with nothing to ship beside it: only the system's DLLs.
+if [ "$static" = 1 ] && [ "$platform" = windows ]; then
+    dir=$work/static-exe
+    mkdir -p "$dir"
+    flags=$(PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" pkg-config --cflags --libs wexal-u8port wexal-calltrail-noop)
+    # shellcheck disable=SC2086
+    "$cxx" -std=c++17 -static -o "$dir/wexal_consumer.exe" "$here/consumer.cpp" $flags >"$dir.log" 2>&1 ||
+        { cat "$dir.log"; fail "building the -static consumer"; }
+    imports=$(dependencies_of "$dir/wexal_consumer.exe" | LC_ALL=C sort | paste -sd' ')
+    [ "$imports" = "KERNEL32.dll msvcrt.dll" ] || fail "the -static consumer imports $imports"
+    run_consumer "$dir" wexal_consumer.exe "" "-static consumer"
+fi
+
+# The source tree as a subproject, both ways; it runs beside the DLLs that
+# $<TARGET_RUNTIME_DLLS> names.
+if [ "$static" = 0 ]; then
+    for way in add_subdirectory FetchContent; do
+        dir=$work/subproject-$way
+        cmake -S "$root/tests/subproject" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DWEXAL_SUBPROJECT_WAY=$way \
+            "${cmake_platform[@]}" >"$dir.log" 2>&1 || { cat "$dir.log"; fail "configuring the subproject consumer ($way)"; }
+        cmake --build "$dir" -j2 >>"$dir.log" 2>&1 || { cat "$dir.log"; fail "building the subproject consumer ($way)"; }
+        if [ "$platform" = linux ]; then
+            lib=$(find "$dir" -name "libu8port-lib.so.*" | head -n 1)
+            [ -n "$lib" ] || fail "the subproject built no shared u8port-lib"
+        fi
+        ! ls -d "$dir"/wexal/bin "$dir"/wexal/lib "$dir"/_deps/wexal-build/bin "$dir"/_deps/wexal-build/lib 2>/dev/null ||
+            fail "the subproject set output directories of its own"
+        run_consumer "$dir" "wexal_consumer$exe" "" "subproject consumer, $way"
+    done
+fi

@@ -1,5 +1,6 @@
 // Uses both installed libraries as a user's program would, and says
-// "consumer: ok" on standard output when everything behaved.
+// "consumer: ok" on standard output when everything behaved, between the lines
+// written by a global object's constructor and destructor.
 #include <wexal/calltrail/calltrail.hpp>
 #include <wexal/u8port.hpp>
 
@@ -20,6 +21,13 @@ void expect(bool ok, const char* what) {
         ++failures;
     }
 }
+
+// The streams exist before a global constructor runs and after a global
+// destructor has run, whether the library is shared or static.
+struct global_writer {
+    global_writer() { u8::cout << "consumer: before main\n"; }
+    ~global_writer() { u8::cout << "consumer: after main" << std::endl; }
+} writer;
 
 }  // namespace
 

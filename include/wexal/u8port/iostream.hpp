@@ -63,10 +63,43 @@ private:
 
 }  // namespace detail
 
+#if defined(WEXAL_U8PORT_STATIC)
+// In a static library nothing orders the library's initialisation before the
+// program's, so the objects are built as std::cout is: every translation unit
+// that includes this header holds a counter object, the first one constructed
+// builds the four streams and the last one destroyed flushes and destroys them.
+// So they exist before any global constructor of a unit that includes this
+// header runs, and after its destructor. (A shared library is initialised
+// before the programs that link it and finalised after them, and needs none
+// of this.) Like the standard library's, this assumes that static
+// initialisation and termination run on one thread.
+namespace detail {
+
+class standard_streams_init {
+public:
+    standard_streams_init();
+    ~standard_streams_init();
+
+    standard_streams_init(const standard_streams_init&) = delete;
+    standard_streams_init& operator=(const standard_streams_init&) = delete;
+};
+
+}  // namespace detail
+
+extern detail::winconsole_ostream& cout;
+extern detail::winconsole_istream& cin;
+extern detail::winconsole_ostream& cerr;
+extern detail::winconsole_ostream& clog;
+
+namespace detail {
+static standard_streams_init standard_streams_init_object;
+}  // namespace detail
+#else
 extern WEXAL_U8PORT_API detail::winconsole_ostream cout;
 extern WEXAL_U8PORT_API detail::winconsole_istream cin;
 extern WEXAL_U8PORT_API detail::winconsole_ostream cerr;
 extern WEXAL_U8PORT_API detail::winconsole_ostream clog;
+#endif
 
 }  // namespace u8port
 }  // namespace wexal
