@@ -121,3 +121,8 @@ bench:
 	  --benchmark_report_aggregates_only=true --benchmark_filter='$(BENCH_FILTER)' \
 	  --benchmark_out=$(BENCH_DIR)/results.json --benchmark_out_format=json
 	$(BENCH_PYTHON) bench/report.py $(BENCH_DIR)/results.json $(BENCH_DIR)
+
+# Clang as the second compiler for Windows: Debian's clang++ and lld against
+# the mingw-w64 headers and libstdc++; the libraries and tests under Wine.
+DEBIAN_PACKAGES += lld
+check: preset-windows-clang
