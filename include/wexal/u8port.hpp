@@ -2,6 +2,7 @@
 #ifndef WEXAL_U8PORT_HPP
 #define WEXAL_U8PORT_HPP
 
+#include <wexal/u8port/args.hpp>
 #include <wexal/u8port/config.hpp>
 #include <wexal/u8port/convert.hpp>
 #include <wexal/u8port/cstdio.hpp>

@@ -167,6 +167,14 @@ int _wsystem(const wide_char* command) {
     return std::system(narrow_command.get());
 }
 
+int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int, int*) {
+    // No wide command line here: main's argv already is what the program was given.
+    if (argc != nullptr) *argc = 0;
+    if (argv != nullptr) *argv = nullptr;
+    if (envp != nullptr) *envp = nullptr;
+    return -1;
+}
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

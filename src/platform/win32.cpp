@@ -6,10 +6,22 @@
 #include <windows.h>
 
 #include <io.h>
+#include <new.h>
 #include <process.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
+
+#if defined(_UCRT) || defined(_MSC_VER)
+#include <corecrt_startup.h>
+#else
+// msvcrt.dll's wide split, which no header declares; its start-up info holds
+// only the new mode.
+struct wexal_startupinfo {
+    int new_mode;
+};
+extern "C" __declspec(dllimport) int __cdecl __wgetmainargs(int*, wchar_t***, wchar_t***, int, wexal_startupinfo*);
+#endif
 
 namespace wexal {
 namespace u8port {
@@ -27,6 +39,27 @@ int _wremove(const wide_char* file_name) { return ::_wremove(file_name); }
 int _wrename(const wide_char* old_name, const wide_char* new_name) { return ::_wrename(old_name, new_name); }
 
 int _wsystem(const wide_char* command) { return ::_wsystem(command); }
+
+#if defined(_UCRT) || defined(_MSC_VER)
+// UCRT has no __wgetmainargs of its own: the same from its start-up calls.
+int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode) {
+    if (::_configure_wide_argv(expand_wildcards != 0 ? _crt_argv_expanded_arguments
+                                                     : _crt_argv_unexpanded_arguments) != 0 ||
+        ::_initialize_wide_environment() != 0) {
+        return -1;
+    }
+    *argc = *::__p___argc();
+    *argv = *::__p___wargv();
+    *envp = ::_get_initial_wide_environment();
+    if (new_mode != nullptr) ::_set_new_mode(*new_mode);
+    return 0;
+}
+#else
+int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode) {
+    wexal_startupinfo info{new_mode != nullptr ? *new_mode : 0};
+    return ::__wgetmainargs(argc, argv, envp, expand_wildcards, &info);
+}
+#endif
 
 dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size) {
     return ::GetEnvironmentVariableW(name, buffer, size);

@@ -128,6 +128,24 @@ int _wsystem(const wide_char* command) {
     return env.system_result;
 }
 
+int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode) {
+    test::log_call("__wgetmainargs");
+    const test::recording_scope recording;
+    test::fake_environment_state& env = test::fake_environment();
+    env.asked_wildcards = expand_wildcards;
+    env.asked_new_mode = *new_mode;
+    const auto pointers = [](std::vector<test::wide_string>& from, std::vector<wide_char*>& to) {
+        to.clear();
+        for (auto& s : from) to.push_back(&s[0]);
+        to.push_back(nullptr);
+        return to.data();
+    };
+    *argc = static_cast<int>(env.main_args.size());
+    *argv = pointers(env.main_args, env.main_argv);
+    *envp = pointers(env.main_env, env.main_envp);
+    return env.main_args_result;
+}
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

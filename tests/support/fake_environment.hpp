@@ -54,6 +54,13 @@ struct fake_environment_state {
 
     int system_result = 0;  // what _wsystem returns
 
+    // __wgetmainargs: the runtime's split and environment it gives, its
+    // result, and the settings it was last asked with.
+    std::vector<wide_string> main_args, main_env;
+    int main_args_result = 0;
+    int asked_wildcards = -1, asked_new_mode = -1;
+    std::vector<u8port::wide_char*> main_argv, main_envp;  // the runtime's arrays
+
     void reset() { *this = fake_environment_state(); }
 };
 
