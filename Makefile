@@ -8,6 +8,8 @@ PRESETS := linux-debug linux-release windows-debug windows-release
 DEBIAN_PACKAGES := cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64 util-linux pkgconf
 WINE_RUN := $(CURDIR)/cmake/wine-run.sh
 DEMO_DIR := $(CURDIR)/build/demo
+# Given to the tour on its command line.
+DEMO_FILE_NAME := Grüße-Мир-日本-😀.txt
 
 # preset-% stays out of .PHONY: make applies no pattern rule to a phony
 # target, so a phony preset-linux-debug would build and test nothing.
@@ -88,9 +90,9 @@ demo: deps
 	cmake --build --preset windows-release --target u8port_tour u8port_streams
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)/linux $(DEMO_DIR)/windows
 	@echo "== Linux"
-	build/linux-release/bin/u8port_tour $(DEMO_DIR)/linux --keep
-	@echo "== Windows (under Wine)"
-	cd build/windows-release/bin && $(WINE_RUN) ./u8port_tour.exe ../../demo/windows --keep
+	build/linux-release/bin/u8port_tour $(DEMO_DIR)/linux '$(DEMO_FILE_NAME)' --keep
+	@echo "== Windows (under Wine; the file name reaches main as UTF-8 through args)"
+	cd build/windows-release/bin && $(WINE_RUN) ./u8port_tour.exe ../../demo/windows '$(DEMO_FILE_NAME)' --keep
 	@echo "== The names on disk (ls -b shows any byte that is not printable)"
 	ls -b $(DEMO_DIR)/linux $(DEMO_DIR)/windows
 	@echo "== The streams on a terminal: a line is typed in, then the screen is shown (Linux, then a Wine console)"

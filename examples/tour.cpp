@@ -1,10 +1,11 @@
 // A short tour of u8port: every name below is UTF-8, on Windows as on Linux.
 //
-//   u8port_tour [directory] [--keep]
+//   u8port_tour [directory [file name]] [--keep]
 //
-// Writes a file whose name holds é, a CJK character and U+1F600, reads it
-// back, reopens it for appending, renames it and removes it (unless --keep is
-// given, so the name can be looked at on disk). Then sets, reads back and
+// Writes a file (by default one whose name holds é, a CJK character and
+// U+1F600; the arguments arrive as UTF-8 on Windows too), reads it back,
+// reopens it for appending, renames it to "renamed-" and its name and removes
+// it (unless --keep is given, so the name can be looked at on disk). Then sets, reads back and
 // removes an environment variable whose name and value are not ASCII, and
 // runs a command. Finally writes and reads a file through the UTF-8 file
 // streams.
@@ -77,17 +78,20 @@ static int stream_tour(const std::string& dir, bool keep) {
 }
 
 int main(int argc, char** argv) {
+    u8::args utf8(argc, argv);  // from here on argv is UTF-8, on Windows too
     std::string dir = ".";
+    std::string file_name = "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
     bool keep = false;
+    int positional = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--keep") == 0) {
             keep = true;
         } else {
-            dir = argv[i];
+            (positional++ == 0 ? dir : file_name) = argv[i];
         }
     }
-    const std::string name = dir + "/caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
-    const std::string renamed = dir + "/renamed-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
+    const std::string name = dir + "/" + file_name;
+    const std::string renamed = dir + "/renamed-" + file_name;
 
     std::FILE* f = u8::fopen(name.c_str(), "wb");
     if (f == nullptr) {

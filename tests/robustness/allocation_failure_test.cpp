@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <wexal/u8port/args.hpp>
 #include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/cstdlib.hpp>
 #include <wexal/u8port/iostream.hpp>
@@ -178,6 +179,24 @@ TEST_F(AllocationFailure, EnvironmentCallsChangeNothingWhenTheyFail) {
          [](std::size_t, std::size_t) { EXPECT_TRUE(wexal::test::environment_calls("_wsystem").empty()); }},
     };
     for (const auto& c : calls) sweep(c);
+}
+
+TEST_F(AllocationFailure, ArgsLeavesMainsVariablesAsTheyWere) {
+    char program[] = "prog";
+    char* narrow[] = {program, nullptr};
+    int argc = 1;
+    char **argv = narrow, **envp = narrow + 1;
+    sweep({"args",
+           [&] {
+               wexal::test::reset_fake_platform();
+               fake_environment().main_args = {wide_of("prog"), wide_of(name_), wide_of("")};
+               fake_environment().main_env = {wide_of(assignment_), wide_of("=C:=C:\\x")};
+           },
+           [&] { u8::args utf8(argc, argv, envp); },
+           [&](std::size_t, std::size_t total) {
+               EXPECT_LE(total, 2u) << "more than two blocks";
+               EXPECT_TRUE(argc == 1 && argv == narrow && envp == narrow + 1);
+           }});
 }
 
 TEST_F(AllocationFailure, PutBackBytesSurviveAStoreThatCannotGrow) {
