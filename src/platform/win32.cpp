@@ -6,14 +6,23 @@
 #include <windows.h>
 
 #include <io.h>
-#include <new.h>
 #include <process.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
-#if defined(_UCRT) || defined(_MSC_VER)
+#if defined(_MSC_VER)
 #include <corecrt_startup.h>
+#include <new.h>
+#elif defined(_UCRT)
+// UCRT's start-up calls, which mingw-w64's headers do not declare.
+extern "C" {
+enum _crt_argv_mode { _crt_argv_no_arguments, _crt_argv_unexpanded_arguments, _crt_argv_expanded_arguments };
+__declspec(dllimport) int __cdecl _configure_wide_argv(_crt_argv_mode mode);
+__declspec(dllimport) int __cdecl _initialize_wide_environment();
+__declspec(dllimport) wchar_t** __cdecl _get_initial_wide_environment();
+__declspec(dllimport) int __cdecl _set_new_mode(int mode);
+}
 #else
 // msvcrt.dll's wide split, which no header declares; its start-up info holds
 // only the new mode.
