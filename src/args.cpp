@@ -4,8 +4,7 @@
 #include <fstream>
 #include <new>
 
-#include <wexal/u8port/stackstring.hpp>
-#include <wexal/u8port/utf.hpp>
+#include <wexal/u8port/transcode.hpp>
 
 #include "platform/platform.hpp"
 
@@ -39,17 +38,10 @@ bool runtime_split(detail::startup_settings settings, wide_split& split) {
 #endif
 }
 
-std::size_t wide_length(const wide_char* s) noexcept { return std::char_traits<wide_char>::length(s); }
+const wide_char* end_of(const wide_char* s) noexcept { return s + std::char_traits<wide_char>::length(s); }
 
-// The UTF-8 length of [begin, end), each rejected unit counted as U+FFFD.
-std::size_t utf8_length(const wide_char* begin, const wide_char* end) noexcept {
-    std::size_t n = 0;
-    while (begin != end) {
-        const code_point c = utf16_codec::decode(begin, end);
-        n += static_cast<std::size_t>(utf8_codec::width(utf16_codec::is_valid_code_point(c) ? c : replacement_code_point));
-    }
-    return n;
-}
+// The UTF-8 length of a wide string, each rejected unit counted as U+FFFD.
+std::size_t utf8_length(const wide_char* s) noexcept { return transcoded_length<char>(s, end_of(s)); }
 
 std::size_t count_entries(wide_char** entries) noexcept {
     std::size_t n = 0;
@@ -59,15 +51,13 @@ std::size_t count_entries(wide_char** entries) noexcept {
     return n;
 }
 
-// Converts the n strings of `from` into the strings area at `text` and points
-// `to[i]` at each; to[n] is null.
-char* convert_all(wide_char* const* from, std::size_t n, char** to, char* text) noexcept {
+// Converts the n strings of `from` into [text, text_end), each followed by a
+// NUL, and points to[i] at each; to[n] is null. Returns where the text ends.
+char* convert_all(wide_char* const* from, std::size_t n, char** to, char* text, char* text_end) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
-        const wide_char* const end = from[i] + wide_length(from[i]);
-        const std::size_t size = utf8_length(from[i], end) + 1;
         to[i] = text;
-        transcode_into(text, size, from[i], end);
-        text += size;
+        text = transcode(text, static_cast<std::size_t>(text_end - text), from[i], end_of(from[i])).out;
+        *text++ = 0;
     }
     to[n] = nullptr;
     return text;
@@ -91,18 +81,14 @@ args::args(int& argc, char**& argv, char*** envp, detail::startup_settings setti
     const std::size_t nenv = envp != nullptr ? count_entries(split.envp) : 0;
     const std::size_t pointers = nargs + 1 + (envp != nullptr ? nenv + 1 : 0);
     std::size_t bytes = 0;
-    for (std::size_t i = 0; i < nargs; ++i) {
-        bytes += utf8_length(split.argv[i], split.argv[i] + wide_length(split.argv[i])) + 1;
-    }
-    for (std::size_t i = 0; i < nenv; ++i) {
-        bytes += utf8_length(split.envp[i], split.envp[i] + wide_length(split.envp[i])) + 1;
-    }
+    for (std::size_t i = 0; i < nargs; ++i) bytes += utf8_length(split.argv[i]) + 1;
+    for (std::size_t i = 0; i < nenv; ++i) bytes += utf8_length(split.envp[i]) + 1;
     block_ = new char*[pointers + (bytes + sizeof(char*) - 1) / sizeof(char*)];
 
-    char* text = reinterpret_cast<char*>(block_ + pointers);
-    text = convert_all(split.argv, nargs, block_, text);
+    char* const text = reinterpret_cast<char*>(block_ + pointers);
+    char* const env_text = convert_all(split.argv, nargs, block_, text, text + bytes);
     if (envp != nullptr) {
-        convert_all(split.envp, nenv, block_ + nargs + 1, text);
+        convert_all(split.envp, nenv, block_ + nargs + 1, env_text, text + bytes);
         *envp = block_ + nargs + 1;
     }
     argc = split.argc;
@@ -124,9 +110,8 @@ std::vector<std::string> command_line_arguments(startup_settings settings) {
     if (runtime_split(settings, split)) {
         arguments.reserve(static_cast<std::size_t>(split.argc));
         for (int i = 0; i < split.argc; ++i) {
-            const wide_char* const end = split.argv[i] + wide_length(split.argv[i]);
-            arguments.emplace_back(utf8_length(split.argv[i], end), '\0');
-            transcode_into(&arguments.back()[0], arguments.back().size() + 1, split.argv[i], end);
+            arguments.emplace_back(utf8_length(split.argv[i]), '\0');
+            transcode_into(&arguments.back()[0], arguments.back().size() + 1, split.argv[i], end_of(split.argv[i]));
         }
         return arguments;
     }

@@ -56,7 +56,10 @@ WEXAL_U8PORT_API std::vector<std::string> command_line_arguments(startup_setting
 // static destructors run). The destructor puts back exactly the count and
 // pointers it found, so objects nest and unwind in reverse order. Throws
 // std::bad_alloc, leaving the variables untouched, when the block cannot be
-// had. The runtime's own __argv and GetCommandLineA stay narrow.
+// had. The runtime's own __argv and GetCommandLineA stay narrow. With
+// msvcrt.dll each object (and command_line_arguments) asks the runtime to
+// split its command line again, which may rebuild the runtime's own wide
+// argv: make them from one thread at a time.
 class args {
 public:
     args(int& argc, char**& argv) : args(argc, argv, nullptr, detail::program_startup_settings()) {}
