@@ -33,9 +33,10 @@ int _wsystem(const wide_char* command);
 
 // C runtime: the runtime's own split of the wide command line and its wide
 // environment of start-up (both owned by the runtime), made with the
-// program's globbing setting; new_mode (the start-up info, which holds only
-// that) is handed to _set_new_mode. Returns 0 on success. The POSIX stand-in
-// returns -1: there argv already holds the bytes the program was given.
+// program's globbing setting; msvcrt.dll also hands new_mode (the start-up
+// info, which holds only that) to _set_new_mode. Returns 0 on success. The
+// POSIX stand-in returns -1: there argv already holds the bytes the program
+// was given.
 int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode);
 
 // KERNEL32: environment.

@@ -13,7 +13,6 @@
 
 #if defined(_MSC_VER)
 #include <corecrt_startup.h>
-#include <new.h>
 #elif defined(_UCRT)
 // UCRT's start-up calls, which mingw-w64's headers do not declare.
 extern "C" {
@@ -21,7 +20,6 @@ enum _crt_argv_mode { _crt_argv_no_arguments, _crt_argv_unexpanded_arguments, _c
 __declspec(dllimport) int __cdecl _configure_wide_argv(_crt_argv_mode mode);
 __declspec(dllimport) int __cdecl _initialize_wide_environment();
 __declspec(dllimport) wchar_t** __cdecl _get_initial_wide_environment();
-__declspec(dllimport) int __cdecl _set_new_mode(int mode);
 }
 #else
 // msvcrt.dll's wide split, which no header declares; its start-up info holds
@@ -50,8 +48,9 @@ int _wrename(const wide_char* old_name, const wide_char* new_name) { return ::_w
 int _wsystem(const wide_char* command) { return ::_wsystem(command); }
 
 #if defined(_UCRT) || defined(_MSC_VER)
-// UCRT has no __wgetmainargs of its own: the same from its start-up calls.
-int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode) {
+// UCRT has no __wgetmainargs of its own: the same from its start-up calls,
+// which leave the new mode alone (the program's start-up has set it).
+int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int*) {
     if (::_configure_wide_argv(expand_wildcards != 0 ? _crt_argv_expanded_arguments
                                                      : _crt_argv_unexpanded_arguments) != 0 ||
         ::_initialize_wide_environment() != 0) {
@@ -60,7 +59,6 @@ int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_w
     *argc = *::__p___argc();
     *argv = *::__p___wargv();
     *envp = ::_get_initial_wide_environment();
-    if (new_mode != nullptr) ::_set_new_mode(*new_mode);
     return 0;
 }
 #else
