@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     wexal::bench::register_conversion_benchmarks();
     wexal::bench::register_console_benchmarks();
     wexal::bench::register_wrapper_benchmarks();
+    wexal::bench::register_string_benchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -16,6 +16,7 @@ void add_benchmark(const std::string& name, std::function<void(benchmark::State&
 void register_conversion_benchmarks();
 void register_console_benchmarks();
 void register_wrapper_benchmarks();
+void register_string_benchmarks();
 
 }  // namespace bench
 }  // namespace wexal

@@ -50,6 +50,8 @@
 #include <intrin.h>
 #endif
 
+#include <wexal/u8port/transcode_length.hpp>
+
 namespace wexal {
 namespace u8port {
 namespace detail {
@@ -688,19 +690,29 @@ Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* e
 }
 
 // The number of units transcode writes for the whole of [begin, end): the
-// exact size of a buffer for it (transcode_into needs one more). Runs the
-// same conversion through a small buffer on the stack, a stretch at a time;
-// each stretch stops at a code point, so the stretches add up to the whole.
+// exact size of a buffer for it (transcode_into needs one more). Counted
+// without converting between UTF-8 and UTF-16 (transcode_length.hpp); other
+// pairs run the same conversion through a small buffer on the stack, a
+// stretch at a time; each stretch stops at a code point, so the stretches add
+// up to the whole.
 template <typename Out, typename In>
 std::size_t transcoded_length(const In* begin, const In* end) noexcept {
-    constexpr std::size_t scratch_size = 4096 / sizeof(Out);
-    Out scratch[scratch_size];
-    std::size_t length = 0;
-    for (;;) {
-        const transcode_result<Out, In> r = detail::transcoder<Out, In>::run(scratch, scratch_size, begin, end);
-        length += static_cast<std::size_t>(r.out - scratch);
-        if (r.complete) return length;
-        begin = r.in;
+    if constexpr (std::is_same<Out, char>::value && std::is_same<In, wide_char>::value) {
+        return detail::utf8_length_of(begin, end);
+#if WEXAL_U8PORT_HAS_SSE2
+    } else if constexpr (std::is_same<Out, wide_char>::value && std::is_same<In, char>::value) {
+        return detail::utf16_length_of(begin, end);
+#endif
+    } else {
+        constexpr std::size_t scratch_size = 4096 / sizeof(Out);
+        Out scratch[scratch_size];
+        std::size_t length = 0;
+        for (;;) {
+            const transcode_result<Out, In> r = detail::transcoder<Out, In>::run(scratch, scratch_size, begin, end);
+            length += static_cast<std::size_t>(r.out - scratch);
+            if (r.complete) return length;
+            begin = r.in;
+        }
     }
 }
 

@@ -1,0 +1,173 @@
+// widen and narrow, default and lossless: the conversion table, the round
+// trips the lossless forms promise, and what the strings cost in allocations.
+#include <wexal/u8port/convert.hpp>
+#include <wexal/u8port/transcode_reference.hpp>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/counting_allocator.hpp"
+
+namespace {
+
+namespace u8 = wexal::u8port;
+using u8::lossless;
+using u8::wide_string;
+using W = wide_string;
+using S = std::string;
+
+const S fffd = "\xEF\xBF\xBD";
+
+// The plain loop's conversion of a whole string.
+template <typename Out, typename In>
+std::basic_string<Out> reference(const std::basic_string<In>& s) {
+    std::vector<Out> out(s.size() * 3 + 1);
+    const auto r = u8::detail::transcode_counted_reference(out.data(), out.size(), s.data(), s.data() + s.size());
+    return std::basic_string<Out>(out.data(), r.out);
+}
+
+TEST(Convert, WidenDefaultAndLossless) {
+    struct row {
+        const char* what;
+        S in;
+        W out, lossless_out;
+    };
+    const W r(1, 0xFFFD);
+    const std::vector<row> rows = {
+        {"empty", "", W(), W()},
+        {"ASCII", "abc", u"abc", u"abc"},
+        {"every width", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"a\u00E9\u20AC\U0001F600", u"a\u00E9\u20AC\U0001F600"},
+        {"embedded NUL", S("a\0b", 3), W(u"a\0b", 3), W(u"a\0b", 3)},
+        {"stray continuation", "a\x80" "b", u"a" + r + u"b", u"a" + r + u"b"},
+        {"lead then letter", "\xE2" "A", r + u"A", r + u"A"},
+        {"truncated at the end", "a\xE2\x82", u"a" + r, u"a" + r},
+        {"overlong", "\xC0\xAF", r + r, r + r},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", r, r},
+        {"byte FF", "\xFF", r, r},
+        {"U+D7FF, not a surrogate", "\xED\x9F\xBF", u"\uD7FF", u"\uD7FF"},
+        {"lead form at the start", "\xED\xA0\x80z", r + u"z", W{0xD800, 'z'}},
+        {"trail form in the middle", "a\xED\xB0\x80z", u"a" + r + u"z", W{'a', 0xDC00, 'z'}},
+        {"lead form at the end", "a\xED\xAF\xBF", u"a" + r, W{'a', 0xDBFF}},
+        {"trail then lead form", "\xED\xBF\xBF\xED\xA0\x80", r + r, W{0xDFFF, 0xD800}},
+        {"a pair as two forms", "\xED\xA0\xBD\xED\xB8\x80", r + r, u"\U0001F600"},
+        {"cut-off form", "\xED\xA0", r, r},
+        {"form missing its last byte", "\xED\xA0" "a", r + u"a", r + u"a"},
+    };
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(u8::widen(c.in), c.out);
+        EXPECT_EQ(u8::widen(c.in, lossless), c.lossless_out);
+    }
+    EXPECT_EQ(u8::widen(static_cast<const char*>(nullptr)), W());
+    EXPECT_EQ(u8::widen(static_cast<const char*>(nullptr), lossless), W());
+    EXPECT_EQ(u8::widen("a\xC3\xA9"), u"a\u00E9");
+#if defined(__cpp_char8_t)
+    EXPECT_EQ(u8::widen(u8"a\u00E9"), u"a\u00E9");
+    EXPECT_EQ(u8::widen(std::u8string(u8"\U0001F600"), lossless), u"\U0001F600");
+#endif
+}
+
+TEST(Convert, NarrowDefaultAndLossless) {
+    struct row {
+        const char* what;
+        W in;
+        S out, lossless_out;
+    };
+    const std::vector<row> rows = {
+        {"empty", W(), "", ""},
+        {"ASCII", u"abc", "abc", "abc"},
+        {"every width", u"a\u00E9\u20AC\U0001F600", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+         "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"embedded NUL", W(u"a\0b", 3), S("a\0b", 3), S("a\0b", 3)},
+        {"lead at the start", W{0xD800, 'z'}, fffd + "z", "\xED\xA0\x80z"},
+        {"trail in the middle", W{'a', 0xDC00, 'z'}, "a" + fffd + "z", "a\xED\xB0\x80z"},
+        {"lead at the end", W{'a', 0xDBFF}, "a" + fffd, "a\xED\xAF\xBF"},
+        {"trail then lead", W{0xDFFF, 0xD800}, fffd + fffd, "\xED\xBF\xBF\xED\xA0\x80"},
+        {"lead, then a pair", W{0xD800, 0xD83D, 0xDE00}, fffd + "\xF0\x9F\x98\x80", "\xED\xA0\x80\xF0\x9F\x98\x80"},
+        {"U+FFFD itself", u"\uFFFD", fffd, fffd},
+    };
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(u8::narrow(c.in), c.out);
+        EXPECT_EQ(u8::narrow(c.in, lossless), c.lossless_out);
+    }
+    EXPECT_EQ(u8::narrow(static_cast<const u8::wide_char*>(nullptr)), S());
+    EXPECT_EQ(u8::narrow(static_cast<const u8::wide_char*>(nullptr), lossless), S());
+}
+
+// Every unit, pair and triple from the boundary values, and random longer
+// sequences: the lossless forms give back what they were given, agree with
+// the default ones where nothing is lost, and the default ones equal the
+// plain conversion loop.
+TEST(Convert, LosslessRoundTrips) {
+    const std::vector<u8::wide_char> edges = {0,      0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                                              0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
+    std::vector<W> inputs;
+    for (const auto a : edges) {
+        inputs.push_back(W{a});
+        for (const auto b : edges) {
+            inputs.push_back(W{a, b});
+            for (const auto c : edges) inputs.push_back(W{a, b, c});
+        }
+    }
+    std::uint64_t seed = 11;
+    for (int i = 0; i < 2000; ++i) {
+        W u;
+        for (std::size_t n = seed % 40; n > 0; --n) {
+            seed = seed * 6364136223846793005u + 1442695040888963407u;
+            const auto x = static_cast<u8::wide_char>(seed >> 48);
+            u.push_back(seed & 0x100 ? edges[(seed >> 20) % edges.size()] : x);
+        }
+        inputs.push_back(u);
+    }
+    for (const W& u : inputs) {
+        SCOPED_TRACE(::testing::PrintToString(std::vector<unsigned>(u.begin(), u.end())));
+        const S s = u8::narrow(u, lossless);
+        ASSERT_EQ(u8::widen(s, lossless), u);
+        ASSERT_EQ(u8::narrow(u8::widen(s, lossless), lossless), s);
+        const S plain = u8::narrow(u);
+        ASSERT_EQ(plain, reference<char>(u));
+        ASSERT_EQ(u8::widen(s), reference<u8::wide_char>(s));
+        if (u8::widen(plain) == u) {
+            ASSERT_EQ(s, plain);
+        }
+        ASSERT_EQ(u8::widen(plain, lossless), u8::widen(plain));
+    }
+    // Joined lossless strings lose nothing.
+    for (const auto a : edges) {
+        for (const auto b : edges) {
+            ASSERT_EQ(u8::widen(u8::narrow(W{a}, lossless) + u8::narrow(W{b}, lossless), lossless), (W{a, b}));
+        }
+    }
+}
+
+#if !defined(_WIN32)
+// A result beyond the string's small buffer costs one allocation of its own
+// size; a short one none. (Counted on Linux only: with mingw the string's
+// members live in libstdc++'s DLL, where the replaced operator new is not seen.)
+TEST(Convert, OneAllocationOfTheExactSize) {
+    const S text = S(300, 'a') + "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xED\xA0\x80" + S(300, 'z');
+    const W units = u8::widen(text, lossless);
+    const auto check = [](const char* what, std::size_t allocations, auto convert) {
+        SCOPED_TRACE(what);
+        wexal::test::allocation_scope scope;
+        const auto result = convert();
+        EXPECT_EQ(scope.allocations(), allocations);
+        // No spare room beyond the string's own rounding of its size.
+        EXPECT_EQ(result.capacity(), std::decay_t<decltype(result)>(result.size(), 0).capacity());
+    };
+    check("short widen", 0, [] { return u8::widen("caf\xC3\xA9"); });
+    check("short narrow", 0, [] { return u8::narrow(u"caf\u00E9 \u65E5\u672C"); });
+    check("short lossless", 0, [] { return u8::narrow(W{'a', 0xD800}, lossless); });
+    const S medium(10, 'm');
+    check("medium widen", 1, [&] { return u8::widen(medium); });
+    check("widen", 1, [&] { return u8::widen(text); });
+    check("narrow", 1, [&] { return u8::narrow(units); });
+    check("lossless widen", 1, [&] { return u8::widen(text, lossless); });
+    check("lossless narrow", 1, [&] { return u8::narrow(units, lossless); });
+}
+#endif
+
+}  // namespace
