@@ -20,6 +20,12 @@ using S = std::string;
 
 const S fffd = "\xEF\xBF\xBD";
 
+// A UTF-16 literal as a wide string on either platform.
+template <std::size_t N>
+W w(const char16_t (&s)[N]) {
+    return W(s, s + N - 1);
+}
+
 // The plain loop's conversion of a whole string.
 template <typename Out, typename In>
 std::basic_string<Out> reference(const std::basic_string<In>& s) {
@@ -37,23 +43,23 @@ TEST(Convert, WidenDefaultAndLossless) {
     const W r(1, 0xFFFD);
     const std::vector<row> rows = {
         {"empty", "", W(), W()},
-        {"ASCII", "abc", u"abc", u"abc"},
-        {"every width", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"a\u00E9\u20AC\U0001F600", u"a\u00E9\u20AC\U0001F600"},
-        {"embedded NUL", S("a\0b", 3), W(u"a\0b", 3), W(u"a\0b", 3)},
-        {"stray continuation", "a\x80" "b", u"a" + r + u"b", u"a" + r + u"b"},
-        {"lead then letter", "\xE2" "A", r + u"A", r + u"A"},
-        {"truncated at the end", "a\xE2\x82", u"a" + r, u"a" + r},
+        {"ASCII", "abc", w(u"abc"), w(u"abc")},
+        {"every width", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", w(u"a\u00E9\u20AC\U0001F600"), w(u"a\u00E9\u20AC\U0001F600")},
+        {"embedded NUL", S("a\0b", 3), w(u"a\0b"), w(u"a\0b")},
+        {"stray continuation", "a\x80" "b", w(u"a") + r + w(u"b"), w(u"a") + r + w(u"b")},
+        {"lead then letter", "\xE2" "A", r + w(u"A"), r + w(u"A")},
+        {"truncated at the end", "a\xE2\x82", w(u"a") + r, w(u"a") + r},
         {"overlong", "\xC0\xAF", r + r, r + r},
         {"above U+10FFFF", "\xF4\x90\x80\x80", r, r},
         {"byte FF", "\xFF", r, r},
-        {"U+D7FF, not a surrogate", "\xED\x9F\xBF", u"\uD7FF", u"\uD7FF"},
-        {"lead form at the start", "\xED\xA0\x80z", r + u"z", W{0xD800, 'z'}},
-        {"trail form in the middle", "a\xED\xB0\x80z", u"a" + r + u"z", W{'a', 0xDC00, 'z'}},
-        {"lead form at the end", "a\xED\xAF\xBF", u"a" + r, W{'a', 0xDBFF}},
+        {"U+D7FF, not a surrogate", "\xED\x9F\xBF", w(u"\uD7FF"), w(u"\uD7FF")},
+        {"lead form at the start", "\xED\xA0\x80z", r + w(u"z"), W{0xD800, 'z'}},
+        {"trail form in the middle", "a\xED\xB0\x80z", w(u"a") + r + w(u"z"), W{'a', 0xDC00, 'z'}},
+        {"lead form at the end", "a\xED\xAF\xBF", w(u"a") + r, W{'a', 0xDBFF}},
         {"trail then lead form", "\xED\xBF\xBF\xED\xA0\x80", r + r, W{0xDFFF, 0xD800}},
-        {"a pair as two forms", "\xED\xA0\xBD\xED\xB8\x80", r + r, u"\U0001F600"},
+        {"a pair as two forms", "\xED\xA0\xBD\xED\xB8\x80", r + r, w(u"\U0001F600")},
         {"cut-off form", "\xED\xA0", r, r},
-        {"form missing its last byte", "\xED\xA0" "a", r + u"a", r + u"a"},
+        {"form missing its last byte", "\xED\xA0" "a", r + w(u"a"), r + w(u"a")},
     };
     for (const auto& c : rows) {
         SCOPED_TRACE(c.what);
@@ -62,10 +68,10 @@ TEST(Convert, WidenDefaultAndLossless) {
     }
     EXPECT_EQ(u8::widen(static_cast<const char*>(nullptr)), W());
     EXPECT_EQ(u8::widen(static_cast<const char*>(nullptr), lossless), W());
-    EXPECT_EQ(u8::widen("a\xC3\xA9"), u"a\u00E9");
+    EXPECT_EQ(u8::widen("a\xC3\xA9"), w(u"a\u00E9"));
 #if defined(__cpp_char8_t)
-    EXPECT_EQ(u8::widen(u8"a\u00E9"), u"a\u00E9");
-    EXPECT_EQ(u8::widen(std::u8string(u8"\U0001F600"), lossless), u"\U0001F600");
+    EXPECT_EQ(u8::widen(u8"a\u00E9"), w(u"a\u00E9"));
+    EXPECT_EQ(u8::widen(std::u8string(u8"\U0001F600"), lossless), w(u"\U0001F600"));
 #endif
 }
 
@@ -77,16 +83,16 @@ TEST(Convert, NarrowDefaultAndLossless) {
     };
     const std::vector<row> rows = {
         {"empty", W(), "", ""},
-        {"ASCII", u"abc", "abc", "abc"},
-        {"every width", u"a\u00E9\u20AC\U0001F600", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+        {"ASCII", w(u"abc"), "abc", "abc"},
+        {"every width", w(u"a\u00E9\u20AC\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
          "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
-        {"embedded NUL", W(u"a\0b", 3), S("a\0b", 3), S("a\0b", 3)},
+        {"embedded NUL", w(u"a\0b"), S("a\0b", 3), S("a\0b", 3)},
         {"lead at the start", W{0xD800, 'z'}, fffd + "z", "\xED\xA0\x80z"},
         {"trail in the middle", W{'a', 0xDC00, 'z'}, "a" + fffd + "z", "a\xED\xB0\x80z"},
         {"lead at the end", W{'a', 0xDBFF}, "a" + fffd, "a\xED\xAF\xBF"},
         {"trail then lead", W{0xDFFF, 0xD800}, fffd + fffd, "\xED\xBF\xBF\xED\xA0\x80"},
         {"lead, then a pair", W{0xD800, 0xD83D, 0xDE00}, fffd + "\xF0\x9F\x98\x80", "\xED\xA0\x80\xF0\x9F\x98\x80"},
-        {"U+FFFD itself", u"\uFFFD", fffd, fffd},
+        {"U+FFFD itself", w(u"\uFFFD"), fffd, fffd},
     };
     for (const auto& c : rows) {
         SCOPED_TRACE(c.what);
@@ -159,7 +165,8 @@ TEST(Convert, OneAllocationOfTheExactSize) {
         EXPECT_EQ(result.capacity(), std::decay_t<decltype(result)>(result.size(), 0).capacity());
     };
     check("short widen", 0, [] { return u8::widen("caf\xC3\xA9"); });
-    check("short narrow", 0, [] { return u8::narrow(u"caf\u00E9 \u65E5\u672C"); });
+    const W short_units = w(u"caf\u00E9 \u65E5\u672C");
+    check("short narrow", 0, [&] { return u8::narrow(short_units); });
     check("short lossless", 0, [] { return u8::narrow(W{'a', 0xD800}, lossless); });
     const S medium(10, 'm');
     check("medium widen", 1, [&] { return u8::widen(medium); });
