@@ -170,14 +170,16 @@ void console_input(benchmark::State& state, corpus_kind kind) {
 
 void register_console_benchmarks() {
     for (const corpus_kind kind : all_corpus_kinds) {
-        add_benchmark(std::string("console/out/") + corpus_name(kind),
-                      [kind](benchmark::State& state) { console_output<u8port::detail::console_output_buffer>(state, kind); });
+        add_benchmark(std::string("console/out/") + corpus_name(kind), [kind](benchmark::State& state) {
+            console_output<u8port::detail::console_output_buffer>(state, kind);
+        });
         add_benchmark(std::string("console/out_old_loop/") + corpus_name(kind),
                       [kind](benchmark::State& state) { console_output<old_loop_output>(state, kind); });
     }
     for (const corpus_kind kind : all_corpus_kinds) {
-        add_benchmark(std::string("console/in/") + corpus_name(kind),
-                      [kind](benchmark::State& state) { console_input<u8port::detail::console_input_buffer>(state, kind); });
+        add_benchmark(std::string("console/in/") + corpus_name(kind), [kind](benchmark::State& state) {
+            console_input<u8port::detail::console_input_buffer>(state, kind);
+        });
         add_benchmark(std::string("console/in_old_loop/") + corpus_name(kind),
                       [kind](benchmark::State& state) { console_input<old_loop_input>(state, kind); });
     }

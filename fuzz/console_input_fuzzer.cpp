@@ -109,8 +109,7 @@ public:
         // Which CRs went out alone, from what each console read did.
         const auto& reads = fake_console().reads_made;
         std::vector<bool> alone(given_.size());
-        std::size_t at = 0;
-        for (std::size_t i = 0; i < reads.size(); ++i) {
+        for (std::size_t i = 0, at = 0; i < reads.size(); ++i) {
             at += reads[i].count;
             if (reads[i].count == 0 || given_[at - 1] != '\r') continue;
             bool went_alone = reads[i].count < fake_console().read_capacities[i];
@@ -121,9 +120,8 @@ public:
         }
         std::vector<wide_char> complete;
         for (std::size_t i = 0; i < given_.size(); ++i) {
-            if (given_[i] != '\r' || i + 1 == given_.size() || given_[i + 1] != '\n' || alone[i]) {
-                complete.push_back(given_[i]);
-            }
+            const bool joined = !alone[i] && given_[i] == '\r' && i + 1 < given_.size() && given_[i + 1] == '\n';
+            if (!joined) complete.push_back(given_[i]);
         }
         // A lead surrogate at the very end is still waiting for its trail.
         if (!complete.empty() && complete.back() >= 0xD800 && complete.back() <= 0xDBFF) complete.pop_back();

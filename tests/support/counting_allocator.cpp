@@ -24,13 +24,12 @@ bool allocation_scope::on_allocate(std::size_t size) noexcept {
 }
 
 void allocation_scope::on_allocated(void* p) noexcept {
-    for (std::size_t i = 0; i <= used_ && i < tracked_size; ++i) {
-        if (i == used_) ++used_;
-        else if (tracked_[i] != nullptr) continue;
-        tracked_[i] = p;
-        ++live_count_;
-        return;
-    }
+    std::size_t i = 0;
+    while (i < used_ && tracked_[i] != nullptr) ++i;
+    if (i == tracked_size) return;
+    if (i == used_) ++used_;
+    tracked_[i] = p;
+    ++live_count_;
 }
 
 bool allocation_scope::on_release(void* p) noexcept {

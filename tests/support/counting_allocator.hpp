@@ -41,8 +41,7 @@ private:
     std::size_t fail_at_ = 0;
     std::size_t last_size_ = 0;
     std::size_t live_count_ = 0;
-    // Only the first used_ slots are in use (null: free again), so that a
-    // scope costs nothing to open: the fake platform opens one per call.
+    // Slots past used_ were never used: opening a scope costs nothing.
     std::size_t used_ = 0;
     void* tracked_[tracked_size];
 };

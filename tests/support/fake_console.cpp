@@ -41,9 +41,7 @@ int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* w
         outcome = state.write_outcomes.front();
         state.write_outcomes.pop_front();
     }
-    if (state.record_writes) {
-        state.writes.push_back(test::console_write{console, test::wide_string(buffer, buffer + count), !outcome.fails});
-    }
+    if (state.record_writes) state.writes.push_back({console, {buffer, buffer + count}, !outcome.fails});
     if (outcome.fails) return 0;
     const dword taken = outcome.max_units_written ? std::min(count, *outcome.max_units_written) : count;
     state.screen.append(buffer, buffer + taken);

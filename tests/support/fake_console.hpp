@@ -34,12 +34,8 @@ struct console_read {
     std::uint32_t last_error = 0;          // the last error the read leaves behind
 };
 
-// What one ReadConsoleW call did.
-struct console_read_made {
-    std::uint32_t count = 0;       // units delivered
-    bool failed = false;           // it returned 0
-    std::uint32_t last_error = 0;  // what GetLastError gives after it
-};
+// What one ReadConsoleW call did: the units it delivered, whether it failed, the last error it left.
+struct console_read_made { std::uint32_t count; bool failed; std::uint32_t last_error; };
 
 struct fake_console_state {
     // GetStdHandle answers per standard handle number; a missing entry is null.
@@ -49,8 +45,7 @@ struct fake_console_state {
 
     // Every WriteConsoleW call, in order, failed ones included.
     std::vector<console_write> writes;
-    // When false, writes reach the screen and leave no record in writes: one
-    // copy per write, as a real console makes (the benchmarks' console).
+    // When false, writes reach only the screen, as in a real console (the benchmarks' console).
     bool record_writes = true;
     // What the console shows: the units of every successful write that it
     // reported as written.

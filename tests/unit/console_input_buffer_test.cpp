@@ -1,7 +1,6 @@
 // The console input buffer against the fake console: console reads come back
-// as UTF-8 with each CR LF as LF, surrogate pairs and CR LF split between
-// reads are joined, the end of input is reported only where it really is,
-// and bytes can be put back at will.
+// as UTF-8 with CR LF as LF, pairs and CR LF split between reads are joined,
+// the end of input is reported only where it is, and bytes can be put back.
 #include <cstddef>
 #include <cstdint>
 #include <istream>
@@ -36,8 +35,7 @@ test::console_read read_of(std::u16string_view text) { return test::console_read
 test::console_read failed_read() { return test::console_read{{}, true, 0}; }
 
 // A read of n units: head, letters, tail.
-test::console_read padded_read(std::u16string_view head, std::u16string_view tail,
-                               std::size_t n = console_input_buffer::wbuffer_size) {
+test::console_read padded_read(std::u16string_view head, std::u16string_view tail, std::size_t n = 1024) {
     std::vector<wide_char> text = units(head);
     text.resize(n - tail.size(), wide_char('a'));
     text.insert(text.end(), tail.begin(), tail.end());
@@ -95,7 +93,8 @@ const refill_case refill_cases[] = {
     {"a CR at the end of input", {read_of(u"a\r")}, {"a\r"}},
     {"a carried CR at the end of input", {padded_read(u"", u"\r")}, {a1023 + "\r"}},
     {"a carried CR followed by CR LF", {padded_read(u"", u"\r"), read_of(u"\r\n")}, {a1023 + "\r\n"}},
-    {"a carried CR before a failed read", {padded_read(u"", u"\r"), failed_read(), read_of(u"\n")}, {a1023 + "\r", "\n"}},
+    {"a carried CR before a failed read", {padded_read(u"", u"\r"), failed_read(), read_of(u"\n")},
+     {a1023 + "\r", "\n"}},
     {"a surrogate pair and a CR LF cut at full reads",
      {padded_read(u"", u"\xD83D"), padded_read(u"\xDE00", u"\r", 1023), read_of(u"\n")},
      {a1023 + "\xF0\x9F\x98\x80" + std::string(1021, 'a') + "\n"}},
