@@ -3,6 +3,13 @@
 #ifndef WEXAL_U8PORT_CONFIG_HPP
 #define WEXAL_U8PORT_CONFIG_HPP
 
+#if defined(__cpp_char8_t)
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#endif
+
 // WEXAL_U8PORT_API marks what the shared library exports.
 // - WEXAL_U8PORT_STATIC: the sources are compiled into a static library (the
 //   unit tests do this); nothing is imported or exported.
@@ -34,6 +41,45 @@ using wide_char = char16_t;
 #endif
 
 static_assert(sizeof(wide_char) == 2, "wide_char must be a 16-bit unit");
+
+#if defined(__cpp_char8_t)
+namespace detail {
+
+// C++20 UTF-8 text for the calls that take NUL-terminated const char*: a
+// char8_t pointer or array, or anything that becomes a u8string_view (which is
+// copied, since it need not be NUL-terminated). Never a null pointer constant,
+// so that nullptr keeps choosing the const char* forms.
+template <typename T>
+inline constexpr bool is_char8_text_v =
+    !std::is_same_v<T, std::nullptr_t> && std::is_convertible_v<const T&, std::u8string_view>;
+
+// Every argument is text, and at least one is C++20 UTF-8 text.
+template <typename... T>
+using if_char8_text_args =
+    std::enable_if_t<((is_char8_text_v<T> || std::is_convertible_v<const T&, const char*>) && ...) &&
+                         (is_char8_text_v<T> || ...),
+                     int>;
+
+// One argument as the const char* the exported call takes, valid until the
+// end of the full expression.
+class utf8_arg {
+public:
+    utf8_arg(const char* s) noexcept : text_(s) {}
+    utf8_arg(const char8_t* s) noexcept : text_(reinterpret_cast<const char*>(s)) {}
+    utf8_arg(std::u8string_view s) : copy_(reinterpret_cast<const char*>(s.data()), s.size()), text_(copy_.c_str()) {}
+
+    utf8_arg(const utf8_arg&) = delete;
+    utf8_arg& operator=(const utf8_arg&) = delete;
+
+    const char* get() const noexcept { return text_; }
+
+private:
+    std::string copy_;
+    const char* text_;
+};
+
+}  // namespace detail
+#endif
 
 }  // namespace u8port
 }  // namespace wexal

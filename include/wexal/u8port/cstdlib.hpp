@@ -36,6 +36,32 @@ WEXAL_U8PORT_API int putenv(const char* assignment);
 // processor is available (non-zero when it is).
 WEXAL_U8PORT_API int system(const char* command);
 
+#if defined(__cpp_char8_t)
+// The same calls with C++20 UTF-8 text (u8"..." literals, std::u8string) in
+// any of their string arguments. system(nullptr) still asks for a command
+// processor through the const char* form.
+template <typename N, detail::if_char8_text_args<N> = 0>
+char* getenv(const N& name) {
+    return u8port::getenv(detail::utf8_arg(name).get());
+}
+template <typename N, typename V, detail::if_char8_text_args<N, V> = 0>
+int setenv(const N& name, const V& value, int overwrite) {
+    return u8port::setenv(detail::utf8_arg(name).get(), detail::utf8_arg(value).get(), overwrite);
+}
+template <typename N, detail::if_char8_text_args<N> = 0>
+int unsetenv(const N& name) {
+    return u8port::unsetenv(detail::utf8_arg(name).get());
+}
+template <typename A, detail::if_char8_text_args<A> = 0>
+int putenv(const A& assignment) {
+    return u8port::putenv(detail::utf8_arg(assignment).get());
+}
+template <typename C, detail::if_char8_text_args<C> = 0>
+int system(const C& command) {
+    return u8port::system(detail::utf8_arg(command).get());
+}
+#endif
+
 }  // namespace u8port
 }  // namespace wexal
 
