@@ -5,6 +5,7 @@
 // allocations the library makes per call (the fake's own bookkeeping is not
 // counted). Names: "call/<what>/<row>", in nanoseconds per call.
 #include <benchmark/benchmark.h>
+#include <unicode/ustring.h>
 
 #include <cstdio>
 #include <string>
@@ -113,6 +114,31 @@ void register_wrapper_benchmarks() {
             u8port::wide_char out[256];
             benchmark::DoNotOptimize(
                 u8port::detail::transcode_reference(out, 256, name.data(), name.data() + name.size()));
+            benchmark::ClobberMemory();
+        });
+    });
+    // ICU on the same name, both ways, into arrays the size of a stack string's.
+    add_benchmark("call/convert40/icu_to_utf16", [](benchmark::State& state) {
+        const std::string name = name_of_40_bytes();
+        run_counted(state, [&] {
+            UChar out[256];
+            UErrorCode error = U_ZERO_ERROR;
+            std::int32_t length = 0;
+            u_strFromUTF8WithSub(out, 256, &length, name.data(), static_cast<std::int32_t>(name.size()), 0xFFFD,
+                                 nullptr, &error);
+            benchmark::DoNotOptimize(length);
+            benchmark::ClobberMemory();
+        });
+    });
+    add_benchmark("call/convert40/icu_to_utf8", [](benchmark::State& state) {
+        const wide_string name = to_utf16(name_of_40_bytes());
+        run_counted(state, [&] {
+            char out[256];
+            UErrorCode error = U_ZERO_ERROR;
+            std::int32_t length = 0;
+            u_strToUTF8WithSub(out, 256, &length, name.data(), static_cast<std::int32_t>(name.size()), 0xFFFD,
+                               nullptr, &error);
+            benchmark::DoNotOptimize(length);
             benchmark::ClobberMemory();
         });
     });

@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include <wexal/u8port/transcode_reference.hpp>
 #include <wexal/u8port/utf.hpp>
@@ -119,6 +120,145 @@ inline __m128i widen_three_byte_quad(const unsigned char* p, __m128i& valid) noe
     valid = _mm_andnot_si128(_mm_or_si128(overlong, surrogate), form);
     return c;
 }
+
+// Copies n bytes (a short stretch) with a few overlapping loads and stores
+// rather than a call.
+inline void copy_short(void* to, const void* from, std::size_t n) noexcept {
+    unsigned char* d = static_cast<unsigned char*>(to);
+    const unsigned char* s = static_cast<const unsigned char*>(from);
+    if (n >= 16) {
+        for (std::size_t i = 0; i + 16 < n; i += 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16)));
+        return;
+    }
+    const auto copy = [d, s](std::size_t at, std::size_t size) { std::memcpy(d + at, s + at, size); };
+    if (n >= 8) {
+        const std::uint64_t head = load_u64(s);
+        copy(n - 8, 8);
+        std::memcpy(d, &head, 8);
+    } else if (n >= 4) {
+        std::uint32_t head;
+        std::memcpy(&head, s, 4);
+        copy(n - 4, 4);
+        std::memcpy(d, &head, 4);
+    } else if (n >= 2) {
+        std::uint16_t head;
+        std::memcpy(&head, s, 2);
+        copy(n - 2, 2);
+        std::memcpy(d, &head, 2);
+    } else if (n == 1) {
+        d[0] = s[0];
+    }
+}
+
+// Stores the 16 units in lo and hi whose byte lanes in keep are all ones
+// side by side at out, in order, and returns their number. The others are
+// stored too, each where the next kept one goes, so that it overwrites them;
+// one may be left after the result.
+template <std::size_t... I>
+inline unsigned put_selected_units(__m128i lo, __m128i hi, __m128i keep, wide_char* out,
+                                   std::index_sequence<I...>) noexcept {
+    // Where each goes: the number of kept lanes before it.
+    const __m128i one = _mm_and_si128(keep, _mm_set1_epi8(1));
+    __m128i sum = _mm_add_epi8(one, _mm_slli_si128(one, 1));
+    sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 2));
+    sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 4));
+    sum = _mm_add_epi8(sum, _mm_slli_si128(sum, 8));
+    alignas(16) std::uint8_t at[16];
+    alignas(16) std::uint16_t units[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_sub_epi8(sum, one));
+    _mm_store_si128(reinterpret_cast<__m128i*>(units), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(units + 8), hi);
+    ((out[at[I]] = static_cast<wide_char>(units[I])), ...);
+    return static_cast<unsigned>(_mm_extract_epi16(sum, 7)) >> 8;
+}
+
+// Sixteen bytes of characters of any width, in one go when every character
+// that starts among them is well-formed and complete: each byte's lane
+// computes the unit its character starts with (the low surrogate of a
+// four-byte character in the lane of its second byte), and the lanes that
+// begin no unit are dropped as the units are stored, one store per lane at
+// the next free place. Reads p[0..18]; writes out[0..16], of which the unit
+// after the result may be left over (what follows overwrites it). Returns the
+// bytes consumed (16 and the rest of a character that starts among them, or
+// 15 when a four-byte one starts at the last) and sets produced; 0 when
+// anything among them is malformed or cut.
+inline unsigned utf8_mixed_block(const unsigned char* p, wide_char* out, unsigned& produced) noexcept {
+    const auto load = [](const unsigned char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    const __m128i v0 = load(p);
+    const __m128i v1 = load(p + 1);
+    const __m128i v2 = load(p + 2);
+    const __m128i v3 = load(p + 3);
+    // Signed bytes: 80..BF are below -64; C0..FF above -65, E0.. above -33,
+    // F0.. above -17 (and so is ASCII, which the sign tells apart).
+    const __m128i cont = _mm_cmplt_epi8(v0, _mm_set1_epi8(-64));
+    const __m128i lead = _mm_cmpgt_epi8(v0, _mm_set1_epi8(-65));
+    const __m128i bad = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(lead, _mm_cmplt_epi8(v0, _mm_set1_epi8(-62))),  // C0, C1
+                     _mm_and_si128(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-12)), v0)),   // F5..FF
+        _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-32)), _mm_cmplt_epi8(v1, _mm_set1_epi8(-96))),
+                         _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-19)), _mm_cmpgt_epi8(v1, _mm_set1_epi8(-97)))),
+            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-16)), _mm_cmplt_epi8(v1, _mm_set1_epi8(-112))),
+                         _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-12)), _mm_cmpgt_epi8(v1, _mm_set1_epi8(-113))))));
+    // E0 80..9F and F0 80..8F are overlong, ED A0..BF a surrogate, F4 90..BF too big.
+    const std::uint32_t c = static_cast<std::uint32_t>(_mm_movemask_epi8(cont)) |
+                            ((static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(v3, _mm_set1_epi8(-64)))) >> 13) << 16);
+    const std::uint32_t non_ascii = static_cast<std::uint32_t>(_mm_movemask_epi8(v0));
+    const std::uint32_t l = static_cast<std::uint32_t>(_mm_movemask_epi8(lead)) & non_ascii;
+    const std::uint32_t l3 =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-33)))) & non_ascii;
+    const std::uint32_t l4 =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-17)))) & non_ascii;
+    // Where continuation bytes belong: after every lead, two after a three-
+    // or four-byte one, three after a four-byte one. Among the 16 they must
+    // be exactly the continuation bytes; after them, continuation bytes.
+    const std::uint32_t expected = (l << 1) | (l3 << 2) | (l4 << 3);
+    if ((((expected ^ c) & (0xFFFFu | expected)) | static_cast<std::uint32_t>(_mm_movemask_epi8(bad))) != 0) return 0;
+
+    const __m128i zero = _mm_setzero_si128();
+    const auto units_of = [](__m128i b0, __m128i b1, __m128i b2) {
+        const __m128i t2 = _mm_and_si128(b2, _mm_set1_epi16(0x3F));
+        // The lead's bits and the first continuation's: for a lead of two
+        // bytes its unit; of three, the unit's top ten bits (the 16-bit shift
+        // drops the lead's marker); of four, what the high surrogate holds.
+        const __m128i s = _mm_or_si128(_mm_slli_epi16(b0, 6), _mm_and_si128(b1, _mm_set1_epi16(0x3F)));
+        const __m128i two = _mm_and_si128(s, _mm_set1_epi16(0x7FF));
+        const __m128i three = _mm_or_si128(_mm_slli_epi16(s, 6), t2);
+        const __m128i four = _mm_add_epi16(
+            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(s, _mm_set1_epi16(0x1FF)), 2), _mm_srli_epi16(t2, 4)),
+            _mm_set1_epi16(static_cast<short>(0xD7C0)));
+        // In the lane of a four-byte character's second byte: the low surrogate.
+        __m128i u = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(s, _mm_set1_epi16(0xF)), 6), t2),
+                                 _mm_set1_epi16(static_cast<short>(0xDC00)));
+        const auto pick = [&u](__m128i mask, __m128i value) {
+            u = _mm_or_si128(_mm_and_si128(mask, value), _mm_andnot_si128(mask, u));
+        };
+        pick(_mm_cmpgt_epi16(b0, _mm_set1_epi16(0xBF)), two);
+        pick(_mm_cmpgt_epi16(b0, _mm_set1_epi16(0xDF)), three);
+        pick(_mm_cmpgt_epi16(b0, _mm_set1_epi16(0xEF)), four);
+        pick(_mm_cmplt_epi16(b0, _mm_set1_epi16(0x80)), b0);
+        return u;
+    };
+    const __m128i low_units =
+        units_of(_mm_unpacklo_epi8(v0, zero), _mm_unpacklo_epi8(v1, zero), _mm_unpacklo_epi8(v2, zero));
+    const __m128i high_units =
+        units_of(_mm_unpackhi_epi8(v0, zero), _mm_unpackhi_epi8(v1, zero), _mm_unpackhi_epi8(v2, zero));
+    // Every byte but continuations begins a unit, and so does the second
+    // byte of a four-byte character; one that starts at the last byte waits
+    // for the next block.
+    const __m128i l4v = _mm_and_si128(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-17)), _mm_cmplt_epi8(v0, zero));
+    const __m128i last_four = _mm_slli_si128(_mm_srli_si128(l4v, 15), 15);
+    const __m128i emits = _mm_andnot_si128(
+        last_four, _mm_or_si128(_mm_andnot_si128(cont, _mm_cmpeq_epi8(zero, zero)), _mm_slli_si128(l4v, 1)));
+    produced = put_selected_units(low_units, high_units, emits, out, std::make_index_sequence<16>());
+    // The characters that start among the 16 end up to three bytes after them.
+    const std::uint32_t over = expected >> 16;
+    return (l4 & 0x8000u) != 0 ? 15 : 16 + (over & 1u) + ((over >> 1) & 1u) + (over >> 2);
+}
 #endif
 
 // The main loop. Runs while p < limit (tail_size before end) and the room
@@ -136,15 +276,9 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
 #endif
     while (p < limit && remaining >= bulk_room) {
         const unsigned b0 = *p;
-        if (b0 < 0x80u && p[1] >= 0x80u) {
-            // A lone ASCII byte (a space between emoji) is not worth a block.
-            *out++ = static_cast<wide_char>(b0);
-            ++p;
-            --remaining;
-            continue;
-        }
-        if (b0 < 0x80u) {
 #if WEXAL_U8PORT_HAS_SSE2
+        // A lone ASCII byte (a space between emoji) goes with what follows it.
+        if (b0 < 0x80u && p[1] < 0x80u) {
             // Widen 16 bytes at a time, and after two whole blocks 32 at a
             // time (a long run is likely to go on; a short one, as between
             // the accents of French, would mispredict the longer step's
@@ -228,6 +362,7 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
                 if (p >= limit || remaining < bulk_room) break;
             }
 #else
+        if (b0 < 0x80u) {
             std::size_t k = 1;
             if ((load_u64(p) & 0x8080808080808080u) == 0) k = 8;
             for (std::size_t i = 0; i < k; ++i) out[i] = static_cast<wide_char>(p[i]);
@@ -255,6 +390,24 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
                 remaining -= 8;
                 continue;
             }
+        }
+#endif
+#if WEXAL_U8PORT_HAS_SSE2
+        {
+            unsigned produced = 0;
+            const unsigned used = utf8_mixed_block(p, out, produced);
+            if (used != 0) {
+                p += used;
+                out += produced;
+                remaining -= produced;
+                continue;
+            }
+        }
+        if (b0 < 0x80u) {
+            *out++ = static_cast<wide_char>(b0);
+            ++p;
+            --remaining;
+            continue;
         }
 #endif
         const std::uint32_t w = load_bytes4(p);
@@ -369,6 +522,56 @@ inline void utf8_to_utf16_tail(const unsigned char*& cursor, const unsigned char
     room = remaining;
 }
 
+#if WEXAL_U8PORT_HAS_SSE2
+// The last stretch of at most tail_size bytes (all of a short name) through
+// the blocks too: from a copy followed by zeros, so that loads may reach past
+// its end, into a buffer of its own, copied out when all of it fits. A
+// character cut by the end is not complete in the copy either, so the blocks
+// leave it to the codec; each zero they take gives one unit at the end.
+// Returns false, having changed nothing, when the room is too small.
+inline bool utf8_to_utf16_short(const unsigned char* p, const unsigned char* end, wide_char*& out,
+                                std::size_t& room) noexcept {
+    constexpr std::size_t tail_size = utf8_to_utf16_limits::tail_size;
+    const std::size_t n = static_cast<std::size_t>(end - p);
+    if (n > tail_size || n > room) return false;
+    // The blocks read up to 18 bytes past the last they start at.
+    alignas(16) unsigned char in[tail_size + 32];
+    copy_short(in, p, n);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n), _mm_setzero_si128());
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n + 16), _mm_setzero_si128());
+    alignas(16) wide_char units[tail_size + 32];
+    const unsigned char* q = in;
+    const unsigned char* const e = in + n;
+    wide_char* o = units;
+    while (q < e) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        if (_mm_movemask_epi8(v) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, _mm_setzero_si128()));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, _mm_setzero_si128()));
+            q += 16;
+            o += 16;
+            continue;
+        }
+        unsigned produced = 0;
+        const unsigned used = utf8_mixed_block(q, o, produced);
+        if (used != 0) {
+            q += used;
+            o += produced;
+            continue;
+        }
+        code_point c = utf8_codec::decode(q, e);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        o = utf16_codec::encode(c, o);
+    }
+    const std::size_t count = static_cast<std::size_t>(o - units) - static_cast<std::size_t>(q - e);
+    if (count > room) return false;
+    copy_short(out, units, count * sizeof(wide_char));
+    out += count;
+    room -= count;
+    return true;
+}
+#endif
+
 // Converts into room units, writing nothing past the result.
 inline transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size_t room, const char* begin,
                                                        const char* end) noexcept {
@@ -377,6 +580,9 @@ inline transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
 
     if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run(p, e - limits::tail_size, e, out, room);
+#if WEXAL_U8PORT_HAS_SSE2
+    if (utf8_to_utf16_short(p, e, out, room)) return {out, end, true};
+#endif
     utf8_to_utf16_tail(p, e, out, room);
     if (p == e) return {out, end, true};
     return transcode_counted_with<utf8_codec, utf16_codec>(out, room, reinterpret_cast<const char*>(p), end);
@@ -453,6 +659,70 @@ inline char* narrow_three_byte_quad(__m128i x, char* out) noexcept {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), twelve);
     return out + 12;
 }
+
+// Eight units of any kind, in one go when no surrogate among them is
+// unpaired: each unit's lane computes the bytes of its character (a high
+// surrogate those of the pair, its low surrogate none), and they are stored
+// four at a time, each store at the end of the previous character's bytes.
+// Reads p[0..8]; writes out[0..produced + 3], of which the bytes after the
+// result are left over (what follows overwrites them). Returns the units
+// consumed (8, or 9 when the last is a high surrogate whose low one follows)
+// and sets produced; 0 when a surrogate is unpaired.
+inline unsigned utf16_mixed_block(const wide_char* p, char* out, unsigned& produced) noexcept {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+    const __m128i fc00 = _mm_set1_epi16(static_cast<short>(0xFC00));
+    const __m128i high = _mm_cmpeq_epi16(_mm_and_si128(x, fc00), _mm_set1_epi16(static_cast<short>(0xD800)));
+    const __m128i low = _mm_cmpeq_epi16(_mm_and_si128(x, fc00), _mm_set1_epi16(static_cast<short>(0xDC00)));
+    const __m128i low_next = _mm_cmpeq_epi16(_mm_and_si128(y, fc00), _mm_set1_epi16(static_cast<short>(0xDC00)));
+    const std::uint32_t hl = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(high, low)));
+    const std::uint32_t h = hl & 0xFFu;
+    const std::uint32_t lows = (hl >> 8) | ((static_cast<std::uint32_t>(_mm_movemask_epi8(low_next)) >> 15) << 8);
+    // Low surrogates exactly after the high ones (a ninth after the eighth).
+    if (((h << 1) ^ lows) & (0xFFu | (h << 1))) return 0;
+
+    // The widths: 1, plus one from 0x80, one from 0x800, one for a high
+    // surrogate (4 for the pair), and a low surrogate none.
+    const __m128i from_0x80 = _mm_srai_epi16(_mm_adds_epu16(x, _mm_set1_epi16(0x7F80)), 15);
+    const __m128i from_0x800 = _mm_srai_epi16(_mm_adds_epu16(x, _mm_set1_epi16(0x7800)), 15);
+    const __m128i width = _mm_add_epi16(
+        _mm_sub_epi16(_mm_sub_epi16(_mm_sub_epi16(_mm_set1_epi16(1), from_0x80), from_0x800), high),
+        _mm_and_si128(low, _mm_set1_epi16(-3)));
+    alignas(16) std::uint16_t widths[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(widths), width);
+
+    // Each unit's first two bytes and its next two, in 16-bit lanes: ASCII
+    // itself; two bytes; three bytes (the third comes after); a high
+    // surrogate the four of the pair.
+    const __m128i six = _mm_set1_epi16(0x3F);
+    const __m128i trail = _mm_or_si128(_mm_and_si128(x, six), _mm_set1_epi16(0x80));
+    const __m128i middle = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(x, 6), six), _mm_set1_epi16(0x80));
+    const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(x, 6), _mm_set1_epi16(0xC0)), _mm_slli_epi16(trail, 8));
+    const __m128i three = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(x, 12), _mm_set1_epi16(0xE0)), _mm_slli_epi16(middle, 8));
+    // The pair's code point less 0x10000 is v (its top 11 bits) and y's low 10.
+    const __m128i v = _mm_add_epi16(_mm_and_si128(x, _mm_set1_epi16(0x3FF)), _mm_set1_epi16(0x40));
+    const __m128i four_first =
+        _mm_or_si128(_mm_or_si128(_mm_srli_epi16(v, 8), _mm_set1_epi16(static_cast<short>(0x80F0))),
+                     _mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(v, 2), six), 8));
+    const __m128i four_second = _mm_or_si128(
+        _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(3)), 4), _mm_and_si128(_mm_srli_epi16(y, 6), _mm_set1_epi16(0xF))),
+        _mm_or_si128(_mm_slli_epi16(_mm_and_si128(y, six), 8), _mm_set1_epi16(static_cast<short>(0x8080))));
+    const auto pick = [](__m128i m, __m128i value, __m128i other) {
+        return _mm_or_si128(_mm_and_si128(m, value), _mm_andnot_si128(m, other));
+    };
+    const __m128i first = pick(high, four_first, pick(from_0x800, three, pick(from_0x80, two, x)));
+    const __m128i second = pick(high, four_second, trail);
+    alignas(16) std::uint32_t words[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi16(first, second));
+    _mm_store_si128(reinterpret_cast<__m128i*>(words + 4), _mm_unpackhi_epi16(first, second));
+    char* const start = out;
+    for (unsigned i = 0; i < 8; ++i) {
+        std::memcpy(out, &words[i], 4);  // x86 is little-endian: the first byte first
+        out += widths[i];
+    }
+    produced = static_cast<unsigned>(out - start);
+    return 8 + (h >> 7);
+}
 #endif
 
 // The main loop, on the same terms as utf8_to_utf16_run.
@@ -473,14 +743,8 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     while (p < limit && remaining >= bulk_room) {
         const unsigned u = static_cast<std::uint16_t>(*p);
 #if WEXAL_U8PORT_HAS_SSE2
-        if (u < 0x80u && (load_u64(p) & 0xFF80FF80FF80FF80u) != 0) {
-            // A short run of ASCII (a space between emoji) is not worth a block.
-            *out++ = static_cast<char>(u);
-            ++p;
-            --remaining;
-            continue;
-        }
-        if (u < 0x80u) {
+        // A short run of ASCII (a space between emoji) goes with what follows it.
+        if (u < 0x80u && (load_u64(p) & 0xFF80FF80FF80FF80u) == 0) {
             // 16 units at a time while they are all below 0x800; of the last
             // block keep the bytes up to the first unit that is not ASCII.
             // Blocks of ASCII alone are narrowed in one go. Once a block with
@@ -576,6 +840,22 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
                 continue;
             }
         }
+        {
+            unsigned produced = 0;
+            const unsigned used = utf16_mixed_block(p, out, produced);
+            if (used != 0) {
+                p += used;
+                out += produced;
+                remaining -= produced;
+                continue;
+            }
+        }
+        if (u < 0x80u) {
+            *out++ = static_cast<char>(u);
+            ++p;
+            --remaining;
+            continue;
+        }
 #else
         if (u < 0x80u) {
             std::size_t k = 1;
@@ -627,12 +907,59 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     room = remaining;
 }
 
+#if WEXAL_U8PORT_HAS_SSE2
+// The last stretch of at most tail_size units, on the terms of
+// utf8_to_utf16_short.
+inline bool utf16_to_utf8_short(const wide_char* p, const wide_char* end, char*& out, std::size_t& room) noexcept {
+    constexpr std::size_t tail_size = utf16_to_utf8_limits::tail_size;
+    const std::size_t n = static_cast<std::size_t>(end - p);
+    if (n > tail_size || n > room) return false;
+    // The blocks read up to eight units past the last they start at.
+    alignas(16) wide_char in[tail_size + 16];
+    copy_short(in, p, n * sizeof(wide_char));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n), _mm_setzero_si128());
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n + 8), _mm_setzero_si128());
+    alignas(16) char bytes[3 * tail_size + 32];
+    const wide_char* q = in;
+    const wide_char* const e = in + n;
+    char* o = bytes;
+    while (q < e) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        if ((_mm_movemask_epi8(_mm_adds_epu16(v, _mm_set1_epi16(0x7F80))) & 0xAAAA) == 0) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+            q += 8;
+            o += 8;
+            continue;
+        }
+        unsigned produced = 0;
+        const unsigned used = utf16_mixed_block(q, o, produced);
+        if (used != 0) {
+            q += used;
+            o += produced;
+            continue;
+        }
+        code_point c = utf16_codec::decode(q, e);
+        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        o = utf8_codec::encode(c, o);
+    }
+    const std::size_t count = static_cast<std::size_t>(o - bytes) - static_cast<std::size_t>(q - e);
+    if (count > room) return false;
+    copy_short(out, bytes, count);
+    out += count;
+    room -= count;
+    return true;
+}
+#endif
+
 // Converts into room units, writing nothing past the result.
 inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t room, const wide_char* begin,
                                                        const wide_char* end) noexcept {
     using limits = utf16_to_utf8_limits;
     const wide_char* p = begin;
     if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, room);
+#if WEXAL_U8PORT_HAS_SSE2
+    if (utf16_to_utf8_short(p, end, out, room)) return {out, end, true};
+#endif
     // The rest (the last tail_size units, all of a short name) goes through
     // the plain loop: here nothing measured beats it, least of all when the
     // text is not in the cache yet.
