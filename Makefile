@@ -83,21 +83,26 @@ fuzz: deps
 # The streams example runs on a terminal of its own, a tmux pane.
 DEBIAN_PACKAGES += tmux
 
+# The builds are quiet (their log is kept in build/demo-*.log and shown only on
+# failure), so that what is seen is the programs' own output.
+DEMO_BUILD = cmake --preset $(1) >build/demo-$(1).log 2>&1 && \
+	cmake --build --preset $(1) --target u8port_tour u8port_streams >>build/demo-$(1).log 2>&1 || \
+	{ tail -n 40 build/demo-$(1).log; exit 1; }
+
 demo: deps
-	cmake --preset linux-release >/dev/null
-	cmake --build --preset linux-release --target u8port_tour u8port_streams
-	cmake --preset windows-release >/dev/null
-	cmake --build --preset windows-release --target u8port_tour u8port_streams
+	@mkdir -p build && echo "building the examples (Linux, then Windows) ..."
+	@$(call DEMO_BUILD,linux-release)
+	@$(call DEMO_BUILD,windows-release)
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)/linux $(DEMO_DIR)/windows
 	@echo "== Linux"
-	build/linux-release/bin/u8port_tour $(DEMO_DIR)/linux '$(DEMO_FILE_NAME)' --keep
+	@build/linux-release/bin/u8port_tour $(DEMO_DIR)/linux '$(DEMO_FILE_NAME)' --keep
 	@echo "== Windows (under Wine; the file name reaches main as UTF-8 through args)"
-	cd build/windows-release/bin && $(WINE_RUN) ./u8port_tour.exe ../../demo/windows '$(DEMO_FILE_NAME)' --keep
+	@cd build/windows-release/bin && $(WINE_RUN) ./u8port_tour.exe ../../demo/windows '$(DEMO_FILE_NAME)' --keep
 	@echo "== The names on disk (ls -b shows any byte that is not printable)"
-	ls -b $(DEMO_DIR)/linux $(DEMO_DIR)/windows
+	@ls -b $(DEMO_DIR)/linux $(DEMO_DIR)/windows
 	@echo "== The streams on a terminal: a line is typed in, then the screen is shown (Linux, then a Wine console)"
-	sh tests/integration/streams_console_test.sh --show build/linux-release/bin/u8port_streams
-	sh tests/integration/streams_console_test.sh --show $(WINE_RUN) build/windows-release/bin/u8port_streams.exe
+	@sh tests/integration/streams_console_test.sh --show build/linux-release/bin/u8port_streams
+	@sh tests/integration/streams_console_test.sh --show $(WINE_RUN) build/windows-release/bin/u8port_streams.exe
 
 # make bench: a Release build (-O2, x86-64 baseline: SSE2 only, no -march) of
 # the benchmarks in build/bench, one run of every row (medians of

@@ -13,11 +13,11 @@
 namespace u8 = wexal::u8port;
 
 int main() {
-    u8::cout << "cout: Gr\xC3\xBC\xC3\x9F" "e, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80\n";
+    u8::cout << "cout: Grüße, 世界 😀\n";
     // cerr flushes cout, its tie, first, then shows at once: it is unit-buffered.
-    u8::cerr << "cerr: \xC2\xA1" "at once!\n";
+    u8::cerr << "cerr: ¡at once!\n";
     // clog is buffered: this line waits until the program ends.
-    u8::clog << "clog: adi\xC3\xB3s, written at exit\n";
+    u8::clog << "clog: adiós, written at exit\n";
     // Reading from cin flushes cout first, so the prompt shows.
     u8::cout << "Type a line: ";
 
