@@ -62,6 +62,33 @@ def fmt_rate(v):
     return "-" if v is None else ("%.0f" % v if v < 100000 else "%.3g" % v)
 
 
+def build_string_report(medians, out, checks):
+    """Counted transcode beside transcode_into; widen / narrow against a string
+    of the result's size plus transcode_into; lossless against default."""
+    out("### Counted conversion and strings (MB/s of input; ratio in brackets)")
+    out("")
+    out("| row | " + " | ".join(CORPORA) + " |")
+    out("|---|" + "---|" * len(CORPORA))
+    rows = []
+    for key, convert in (("u8to16", "widen"), ("u16to8", "narrow")):
+        rows.append(("%s transcode (/ transcode_into)" % key, "%s/%%s/transcode" % key, "%s/%%s/transcode_into" % key, 0.95))
+        base = "strings/%s/%%s/" % key
+        rows.append(("%s alloc + transcode_into" % key, base + "alloc_transcode_into", None, None))
+        rows.append(("%s %s (/ alloc + transcode_into)" % (key, convert), base + convert, base + "alloc_transcode_into", 0.7))
+        rows.append(("%s %s lossless (/ default)" % (key, convert), base + convert + "_lossless", base + convert, 0.7))
+    for label, name, against, need in rows:
+        cells = []
+        for corpus in CORPORA:
+            v = mbps(medians.get(name % corpus))
+            w = mbps(medians.get(against % corpus)) if against else None
+            cells.append(fmt_rate(v) if v is None or not w else "%s (%.2fx)" % (fmt_rate(v), v / w))
+            # Lossless on text with unpaired surrogates does more work by design.
+            if v is not None and w and not (need == 0.7 and "lossless" in name and corpus == "invalid"):
+                checks.append(("%s on %s >= %gx" % (label, corpus, need), v / w >= need, "%.2fx" % (v / w)))
+        out("| %s | %s |" % (label, " | ".join(cells)))
+    out("")
+
+
 def build_report(context, medians):
     lines = []
     out = lines.append
@@ -146,6 +173,8 @@ def build_report(context, medians):
     if convert is not None and platform_call is not None:
         checks.append(("converting a 40-byte name costs less than the C library's own fopen",
                        convert < platform_call, "%.0f ns against %.0f ns" % (convert, platform_call)))
+
+    build_string_report(medians, out, checks)
 
     out("### Targets")
     out("")

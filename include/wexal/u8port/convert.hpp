@@ -70,31 +70,40 @@ std::basic_string<Out> transcode_to_string(const In* begin, const In* end) {
 
 // The first unpaired surrogate in [p, end), or end.
 inline const wide_char* find_unpaired_surrogate(const wide_char* p, const wide_char* end) noexcept {
-    const auto is_trail = [](unsigned u) { return u - 0xDC00u < 0x400u; };
+    const wide_char* const start = p;
     while (p != end) {
-        const wide_char* stop = p + 1;
 #if WEXAL_U8PORT_HAS_SSE2
-        if (end - p >= 8) {
-            // Eight units without a surrogate go in one step; a block with one
-            // is checked unit by unit.
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i top = _mm_and_si128(v, _mm_set1_epi16(-0x800));  // 0xF800
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(top, _mm_set1_epi16(-0x2800))) == 0) {  // 0xD800
+        if (end - p > 8 && p != start) {
+            // Eight units go in one step when they hold no surrogate, or only
+            // leads followed by trails and trails preceded by leads (the units
+            // just before and after come from loads one unit off).
+            const auto load = [](const wide_char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+            const auto is = [](__m128i v, int mask, int value) {
+                return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(mask))),
+                                       _mm_set1_epi16(static_cast<short>(value)));
+            };
+            const __m128i v = load(p);
+            if (_mm_movemask_epi8(is(v, -0x800, -0x2800)) == 0) {  // none in 0xD800..0xDFFF
                 p += 8;
                 continue;
             }
-            stop = p + 8;
+            const __m128i lone_lead = _mm_andnot_si128(is(load(p + 1), -0x400, -0x2400), is(v, -0x400, -0x2800));
+            const __m128i lone_trail = _mm_andnot_si128(is(load(p - 1), -0x400, -0x2800), is(v, -0x400, -0x2400));
+            if (_mm_movemask_epi8(_mm_or_si128(lone_lead, lone_trail)) == 0) {
+                p += 8;
+                continue;
+            }
         }
 #endif
-        while (p < stop) {
-            const unsigned u = static_cast<std::uint16_t>(*p);
-            if (u - 0xD800u >= 0x800u) {
-                ++p;
-            } else if (u < 0xDC00u && end - p >= 2 && is_trail(static_cast<std::uint16_t>(p[1]))) {
-                p += 2;
-            } else {
-                return p;
-            }
+        const unsigned u = static_cast<std::uint16_t>(*p);
+        if (u - 0xD800u >= 0x800u) {
+            ++p;
+        } else if (u < 0xDC00u && end - p >= 2 && static_cast<std::uint16_t>(p[1]) - 0xDC00u < 0x400u) {
+            p += 2;
+        } else if (u >= 0xDC00u && p != start && static_cast<std::uint16_t>(p[-1]) - 0xD800u < 0x400u) {
+            ++p;  // the trail of a pair whose lead ended the last block
+        } else {
+            return p;
         }
     }
     return end;
