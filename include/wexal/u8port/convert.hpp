@@ -124,29 +124,22 @@ inline const char* find_surrogate_form(const char* p, const char* end) noexcept 
     return end;
 }
 
-// Lossless conversion, for input that has at least one unpaired surrogate
-// (or its 3-byte form) at first: the stretches between them are converted by
-// transcode, the surrogates one by one. Cutting there changes nothing for
-// the stretches, since each cut falls where a sequence begins anyway.
-// Special(p, out) converts one surrogate at p and returns how many units it
-// writes (out may be null: then it only counts), Find finds the next one.
+// Lossless conversion of input that has an unpaired surrogate (or its
+// 3-byte form) at first: the stretches between them are converted by
+// transcode, the surrogates one by one by special(p, out). Cutting there
+// changes nothing for the stretches, since each cut falls where a sequence
+// begins anyway. The size is the default conversion's: a surrogate and its
+// U+FFFD take the same room (one unit, or three bytes).
 template <typename Out, typename In, typename Find, typename Special>
-std::basic_string<Out> transcode_lossless(const In* begin, const In* end, const In* first, std::size_t special_size,
-                                          Find find, Special special) {
-    std::size_t length = 0;
-    for (const In *p = begin, *q = first;; q = find(p, end)) {
-        length += transcoded_length<Out>(p, q);
-        if (q == end) break;
-        length += special(q, static_cast<Out*>(nullptr));
-        p = q + special_size;
-    }
+std::basic_string<Out> transcode_lossless(const In* begin, const In* end, std::size_t length, const In* first,
+                                          std::size_t special_size, Find find, Special special) {
     std::basic_string<Out> result(length, Out(0));
     Out* out = &result[0];
     Out* const out_end = out + length;
     for (const In *p = begin, *q = first;; q = find(p, end)) {
         out = transcode(out, static_cast<std::size_t>(out_end - out), p, q).out;
         if (q == end) break;
-        out += special(q, out);
+        out = special(q, out);
         p = q + special_size;
     }
     return result;
@@ -179,12 +172,10 @@ inline wide_string widen(std::string_view wtf8, lossless_t) {
     const char* const first = detail::find_surrogate_form(begin, end);
     if (first == end) return widen(wtf8);
     return detail::transcode_lossless<wide_char>(
-        begin, end, first, 3, detail::find_surrogate_form, [](const char* p, wide_char* out) -> std::size_t {
-            if (out != nullptr) {
-                *out = static_cast<wide_char>(0xD000u | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
-                                              (static_cast<unsigned char>(p[2]) & 0x3Fu));
-            }
-            return 1;
+        begin, end, transcoded_length<wide_char>(begin, end), first, 3, detail::find_surrogate_form, [](const char* p, wide_char* out) {
+            *out = static_cast<wide_char>(0xD000u | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
+                                          (static_cast<unsigned char>(p[2]) & 0x3Fu));
+            return out + 1;
         });
 }
 
@@ -192,17 +183,18 @@ inline wide_string widen(std::string_view wtf8, lossless_t) {
 inline std::string narrow(wide_string_view utf16, lossless_t) {
     const wide_char* const begin = utf16.data();
     const wide_char* const end = begin + utf16.size();
-    const wide_char* const first = detail::find_unpaired_surrogate(begin, end);
-    if (first == end) return narrow(utf16);
+    // The count tells whether there is any surrogate at all, so text without
+    // one is read no more often than by the default form.
+    bool surrogates;
+    const std::size_t length = detail::utf8_length_of(begin, end, surrogates);
+    const wide_char* const first = surrogates ? detail::find_unpaired_surrogate(begin, end) : end;
     return detail::transcode_lossless<char>(
-        begin, end, first, 1, detail::find_unpaired_surrogate, [](const wide_char* p, char* out) -> std::size_t {
-            if (out != nullptr) {
-                const unsigned u = static_cast<std::uint16_t>(*p);
-                out[0] = static_cast<char>(0xEDu);
-                out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
-                out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
-            }
-            return 3;
+        begin, end, length, first, 1, detail::find_unpaired_surrogate, [](const wide_char* p, char* out) {
+            const unsigned u = static_cast<std::uint16_t>(*p);
+            out[0] = static_cast<char>(0xEDu);
+            out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
+            out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
+            return out + 3;
         });
 }
 

@@ -1025,7 +1025,8 @@ Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* e
 template <typename Out, typename In>
 std::size_t transcoded_length(const In* begin, const In* end) noexcept {
     if constexpr (std::is_same<Out, char>::value && std::is_same<In, wide_char>::value) {
-        return detail::utf8_length_of(begin, end);
+        bool surrogates;
+        return detail::utf8_length_of(begin, end, surrogates);
 #if WEXAL_U8PORT_HAS_SSE2
     } else if constexpr (std::is_same<Out, wide_char>::value && std::is_same<In, char>::value) {
         return detail::utf16_length_of(begin, end);

@@ -19,54 +19,68 @@ namespace detail {
 
 // UTF-8 bytes for UTF-16 units: 1, 2 or 3 per unit below 0x80, 0x800 and
 // above; a lead followed by a trail is one 4-byte character (3 + 3 - 2); an
-// unpaired surrogate is U+FFFD, 3 bytes, like any unit from 0x800.
-inline std::size_t utf8_length_of(const wide_char* p, const wide_char* end) noexcept {
+// unpaired surrogate is U+FFFD, 3 bytes, like any unit from 0x800. Sets
+// surrogates when the text holds any unit from 0xD800 to 0xDFFF.
+inline std::size_t utf8_length_of(const wide_char* p, const wide_char* end, bool& surrogates) noexcept {
     std::size_t length = 0;
+    surrogates = false;
 #if WEXAL_U8PORT_HAS_SSE2
-    // Per unit: 3, less one below 0x80, less one below 0x800, less two for a
-    // lead whose next unit is a trail (the next units come from a load one
-    // unit further, so the loop stops one unit early); no branch depends on
-    // the text. The 16-bit sums take at most 3 per block: emptied every 8192
-    // blocks. After four blocks of ASCII alone in a row (rare in text with
-    // accents, where the switch would mispredict), runs of ASCII go 32 units
-    // at a time.
+    // Sixteen units at a time, their counts packed into bytes: 3, less one
+    // below 0x80, less one below 0x800, less two for a lead whose next unit
+    // is a trail (looked at only where there is a surrogate; the next units
+    // come from loads one unit further, so the loop stops one unit early).
+    // After four blocks of ASCII alone in a row (rare in text with accents,
+    // where the switch would mispredict), runs of ASCII go 32 units at a time.
     const __m128i zero = _mm_setzero_si128();
-    const auto below = [zero](__m128i v, int mask) { return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(mask))), zero); };
+    const auto load = [](const wide_char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    const auto is = [](__m128i v, int mask, int value) {
+        return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(mask))),
+                               _mm_set1_epi16(static_cast<short>(value)));
+    };
+    __m128i totals = zero;  // two 64-bit sums
     unsigned ascii_blocks = 0;
-    while (end - p > 8) {
-        __m128i sums = zero;
-        for (int blocks = 0; blocks < 8192 && end - p > 8; ++blocks, p += 8) {
-            if (ascii_blocks >= 4) {
-                ascii_blocks = 0;
-                while (end - p > 40) {  // leaves more than 8 for the block after
-                    const __m128i* const q = reinterpret_cast<const __m128i*>(p);
-                    const __m128i all = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(q), _mm_loadu_si128(q + 1)),
-                                                     _mm_or_si128(_mm_loadu_si128(q + 2), _mm_loadu_si128(q + 3)));
-                    if (_mm_movemask_epi8(below(all, -0x80)) != 0xFFFF) break;
-                    length += 32;
-                    p += 32;
-                }
+    while (end - p > 16) {
+        if (ascii_blocks >= 4) {
+            ascii_blocks = 0;
+            while (end - p > 32) {
+                const __m128i all = _mm_or_si128(_mm_or_si128(load(p), load(p + 8)), _mm_or_si128(load(p + 16), load(p + 24)));
+                if (_mm_movemask_epi8(is(all, -0x80, 0)) != 0xFFFF) break;
+                length += 32;
+                p += 32;
             }
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i below_0x80 = below(v, -0x80);
-            __m128i units = _mm_add_epi16(_mm_add_epi16(_mm_set1_epi16(3), below_0x80), below(v, -0x800));
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-            const __m128i lead = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(-0x400)), _mm_set1_epi16(-0x2800));
-            const __m128i pair = _mm_and_si128(
-                lead, _mm_cmpeq_epi16(_mm_and_si128(next, _mm_set1_epi16(-0x400)), _mm_set1_epi16(-0x2400)));
-            units = _mm_add_epi16(units, _mm_add_epi16(pair, pair));
-            sums = _mm_add_epi16(sums, units);
-            ascii_blocks = (ascii_blocks + 1) * static_cast<unsigned>(_mm_movemask_epi8(below_0x80) == 0xFFFF);
+            continue;
         }
-        const __m128i wide = _mm_madd_epi16(sums, _mm_set1_epi16(1));  // four 32-bit sums
-        const __m128i two = _mm_add_epi32(wide, _mm_srli_si128(wide, 8));
-        length += static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_add_epi32(two, _mm_srli_si128(two, 4))));
+        const __m128i a = load(p);
+        const __m128i b = load(p + 8);
+        const __m128i below_0x80 = _mm_packs_epi16(is(a, -0x80, 0), is(b, -0x80, 0));
+        const __m128i top_a = _mm_and_si128(a, _mm_set1_epi16(-0x800));
+        const __m128i top_b = _mm_and_si128(b, _mm_set1_epi16(-0x800));
+        __m128i units = _mm_add_epi8(_mm_add_epi8(_mm_set1_epi8(3), below_0x80),
+                                     _mm_packs_epi16(_mm_cmpeq_epi16(top_a, zero), _mm_cmpeq_epi16(top_b, zero)));
+        const __m128i surrogate = _mm_or_si128(_mm_cmpeq_epi16(top_a, _mm_set1_epi16(-0x2800)),
+                                               _mm_cmpeq_epi16(top_b, _mm_set1_epi16(-0x2800)));
+        if (_mm_movemask_epi8(surrogate) != 0) {
+            surrogates = true;
+            const __m128i pair = _mm_packs_epi16(_mm_and_si128(is(a, -0x400, -0x2800), is(load(p + 1), -0x400, -0x2400)),
+                                                 _mm_and_si128(is(b, -0x400, -0x2800), is(load(p + 9), -0x400, -0x2400)));
+            units = _mm_add_epi8(units, _mm_add_epi8(pair, pair));
+        }
+        totals = _mm_add_epi64(totals, _mm_sad_epu8(units, zero));
+        // Without a branch: in text with accents it would mispredict.
+        ascii_blocks = (ascii_blocks + 1) * static_cast<unsigned>(_mm_movemask_epi8(below_0x80) == 0xFFFF);
+        p += 16;
     }
+    std::uint64_t sums[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), totals);
+    length += static_cast<std::size_t>(sums[0] + sums[1]);
 #endif
     for (; p != end; ++p) {
         const unsigned u = static_cast<std::uint16_t>(*p);
         length += u < 0x80u ? 1 : u < 0x800u ? 2 : 3;
-        if (u - 0xD800u < 0x400u && end - p > 1 && static_cast<std::uint16_t>(p[1]) - 0xDC00u < 0x400u) length -= 2;
+        if (u - 0xD800u < 0x800u) {
+            surrogates = true;
+            if (u < 0xDC00u && end - p > 1 && static_cast<std::uint16_t>(p[1]) - 0xDC00u < 0x400u) length -= 2;
+        }
     }
     return length;
 }
