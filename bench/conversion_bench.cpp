@@ -19,6 +19,7 @@
 
 #include "bench_data.hpp"
 #include "registry.hpp"
+#include "transcode_kernels.hpp"
 
 namespace wexal {
 namespace bench {
@@ -276,9 +277,35 @@ void register_sizes(corpus_kind kind) {
 
 }  // namespace
 
+// Each kernel the processor has, forced, through transcode_into: rows
+// "<direction>/<corpus>/kernel_<name>". A kernel it lacks has no rows.
+void register_kernels(corpus_kind kind) {
+    for (const u8port::detail::transcode_kernel kernel : u8port::detail::all_transcode_kernels) {
+        if (!u8port::detail::processor_has(kernel)) continue;
+        const std::string suffix = std::string("/") + corpus_name(kind) + "/kernel_" + u8port::detail::name_of(kernel);
+        add_benchmark(u8to16 + suffix, [kind, kernel](benchmark::State& state) {
+            const u8port::detail::transcode_kernel before = u8port::detail::active_transcode_kernel();
+            u8port::detail::use_transcode_kernel(kernel);
+            run_calls<wide_char>(state, utf8_calls(kind), 2, [](const std::string& in, wide_char* out, std::size_t capacity) {
+                return u8port::transcode_into(out, capacity, in.data(), in.data() + in.size());
+            });
+            u8port::detail::use_transcode_kernel(before);
+        });
+        add_benchmark(u16to8 + suffix, [kind, kernel](benchmark::State& state) {
+            const u8port::detail::transcode_kernel before = u8port::detail::active_transcode_kernel();
+            u8port::detail::use_transcode_kernel(kernel);
+            run_calls<char>(state, utf16_calls(kind), 3, [](const wide_string& in, char* out, std::size_t capacity) {
+                return u8port::transcode_into(out, capacity, in.data(), in.data() + in.size());
+            });
+            u8port::detail::use_transcode_kernel(before);
+        });
+    }
+}
+
 void register_conversion_benchmarks() {
     for (const corpus_kind kind : all_corpus_kinds) register_u8to16(kind);
     for (const corpus_kind kind : all_corpus_kinds) register_u16to8(kind);
+    for (const corpus_kind kind : all_corpus_kinds) register_kernels(kind);
     for (const corpus_kind kind : all_corpus_kinds) {
         if (kind != corpus_kind::names) register_sizes(kind);
     }

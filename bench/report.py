@@ -19,6 +19,13 @@ DIRECTIONS = [
     ("u8to16", "UTF-8 to UTF-16", ["transcode_into", "stackstring", "reference", "icu", "iconv", "widen_limit", "memcpy_limit"]),
     ("u16to8", "UTF-16 to UTF-8", ["transcode_into", "stackstring", "reference", "icu", "iconv", "narrow_limit", "memcpy_limit"]),
 ]
+# Each kernel forced (rows only for those the processor has), and the ratios
+# to ICU the best of them should reach.
+KERNELS = ["kernel_sse2", "kernel_ssse3", "kernel_avx2"]
+for _key, _title, _rows in DIRECTIONS:
+    _rows.extend(KERNELS)
+KERNEL_TARGETS = {"u8to16": {"ascii": 8.6, "french": 4.2, "cjk": 1.85, "emoji": 3.1},
+                  "u16to8": {"ascii": 8.1, "french": 4.7, "cjk": 2.7, "emoji": 3.8}}
 SIZES = ["1024", "65536", "1048576"]
 
 
@@ -117,8 +124,13 @@ def build_report(context, medians):
             icu = mbps(medians.get("%s/%s/icu" % (key, corpus)))
             if v is None or not icu:
                 continue
-            need = 10.0 if corpus == "ascii" else 2.0 if corpus == "french" else 1.0
+            need = {"ascii": 10.0, "french": 2.0, "names": 2.0}.get(corpus, 1.3)
             checks.append(("%s %s: transcode_into / ICU >= %g" % (title, corpus, need), v / icu >= need, "%.2fx" % (v / icu)))
+            best = max([mbps(medians.get("%s/%s/%s" % (key, corpus, k))) or 0 for k in KERNELS])
+            if corpus in KERNEL_TARGETS[key] and best:
+                need = KERNEL_TARGETS[key][corpus]
+                checks.append(("%s %s: best kernel / ICU >= %g" % (title, corpus, need), best / icu >= need,
+                               "%.2fx" % (best / icu)))
 
     out("### transcode_into by input size (MB/s)")
     out("")
@@ -168,6 +180,12 @@ def build_report(context, medians):
         allocs = medians[name].get("allocs")
         if "/library" in name or "stackstring" in name:
             checks.append(("%s allocates nothing" % name, allocs is not None and allocs < 0.01, "%.2f" % (allocs or 0)))
+    for row, icu_row in (("wide_stackstring", "icu_to_utf16"), ("narrow_stackstring", "icu_to_utf8")):
+        mine = ns(medians.get("call/convert40/" + row))
+        theirs = ns(medians.get("call/convert40/" + icu_row))
+        if mine and theirs:
+            checks.append(("call/convert40/%s at least twice as fast as ICU" % row, theirs / mine >= 2,
+                           "%.2fx" % (theirs / mine)))
     convert = ns(medians.get("call/convert40/wide_stackstring"))
     platform_call = ns(medians.get("call/fopen/libc_missing_file"))
     if convert is not None and platform_call is not None:

@@ -19,9 +19,32 @@
 #include "corpora.hpp"
 
 // The portable build (WEXAL_U8PORT_NO_SIMD) checks the paths of targets
-// without SSE2; its cases get names of their own.
+// without SSE2; its cases get names of their own. The build linked with the
+// library checks the kernel that WEXAL_TRANSCODE_KERNEL names (sse2, ssse3,
+// avx2), and skips every case when the processor lacks it.
 #if defined(WEXAL_U8PORT_NO_SIMD)
 #define TRANSCODE_TEST(name) TEST(TranscodePortable, name)
+#elif defined(WEXAL_U8PORT_RUNTIME_KERNELS)
+#include <cstdlib>
+#include <cstring>
+
+#include "transcode_kernels.hpp"
+#define TRANSCODE_TEST(name) TEST(TranscodeKernel, name)
+namespace {
+class kernel_choice : public testing::Environment {
+    void SetUp() override {
+        namespace d = wexal::u8port::detail;
+        const char* const name = std::getenv("WEXAL_TRANSCODE_KERNEL");
+        for (const d::transcode_kernel kernel : d::all_transcode_kernels) {
+            if (name == nullptr || std::strcmp(name, d::name_of(kernel)) != 0) continue;
+            if (!d::use_transcode_kernel(kernel)) GTEST_SKIP() << "the processor has no " << name << ": kernel not tested";
+            return;
+        }
+        FAIL() << "WEXAL_TRANSCODE_KERNEL names no kernel";
+    }
+};
+testing::Environment* const kernel_environment = testing::AddGlobalTestEnvironment(new kernel_choice);
+}  // namespace
 #else
 #define TRANSCODE_TEST(name) TEST(TranscodeFast, name)
 #endif

@@ -186,7 +186,18 @@ inline unsigned put_selected_units(__m128i lo, __m128i hi, __m128i keep, wide_ch
 // bytes consumed (16 and the rest of a character that starts among them, or
 // 15 when a four-byte one starts at the last) and sets produced; 0 when
 // anything among them is malformed or cut.
-inline unsigned utf8_mixed_block(const unsigned char* p, wide_char* out, unsigned& produced) noexcept {
+// The units of such a block, lane by lane, with the lanes to keep (all ones)
+// and the bytes the block takes.
+struct utf8_block {
+    __m128i low;
+    __m128i high;
+    __m128i keep;
+    unsigned consumed;
+};
+
+// Decodes the 16 bytes at p as described for utf8_mixed_block; false when
+// anything among them is malformed or cut. Reads p[0..18].
+inline bool decode_utf8_block(const unsigned char* p, utf8_block& block) noexcept {
     const auto load = [](const unsigned char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
     const __m128i v0 = load(p);
     const __m128i v1 = load(p + 1);
@@ -217,7 +228,7 @@ inline unsigned utf8_mixed_block(const unsigned char* p, wide_char* out, unsigne
     // or four-byte one, three after a four-byte one. Among the 16 they must
     // be exactly the continuation bytes; after them, continuation bytes.
     const std::uint32_t expected = (l << 1) | (l3 << 2) | (l4 << 3);
-    if ((((expected ^ c) & (0xFFFFu | expected)) | static_cast<std::uint32_t>(_mm_movemask_epi8(bad))) != 0) return 0;
+    if ((((expected ^ c) & (0xFFFFu | expected)) | static_cast<std::uint32_t>(_mm_movemask_epi8(bad))) != 0) return false;
 
     const __m128i zero = _mm_setzero_si128();
     const auto units_of = [](__m128i b0, __m128i b1, __m128i b2) {
@@ -243,26 +254,43 @@ inline unsigned utf8_mixed_block(const unsigned char* p, wide_char* out, unsigne
         pick(_mm_cmplt_epi16(b0, _mm_set1_epi16(0x80)), b0);
         return u;
     };
-    const __m128i low_units =
-        units_of(_mm_unpacklo_epi8(v0, zero), _mm_unpacklo_epi8(v1, zero), _mm_unpacklo_epi8(v2, zero));
-    const __m128i high_units =
-        units_of(_mm_unpackhi_epi8(v0, zero), _mm_unpackhi_epi8(v1, zero), _mm_unpackhi_epi8(v2, zero));
+    block.low = units_of(_mm_unpacklo_epi8(v0, zero), _mm_unpacklo_epi8(v1, zero), _mm_unpacklo_epi8(v2, zero));
+    block.high = units_of(_mm_unpackhi_epi8(v0, zero), _mm_unpackhi_epi8(v1, zero), _mm_unpackhi_epi8(v2, zero));
     // Every byte but continuations begins a unit, and so does the second
     // byte of a four-byte character; one that starts at the last byte waits
     // for the next block.
     const __m128i l4v = _mm_and_si128(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-17)), _mm_cmplt_epi8(v0, zero));
     const __m128i last_four = _mm_slli_si128(_mm_srli_si128(l4v, 15), 15);
-    const __m128i emits = _mm_andnot_si128(
+    block.keep = _mm_andnot_si128(
         last_four, _mm_or_si128(_mm_andnot_si128(cont, _mm_cmpeq_epi8(zero, zero)), _mm_slli_si128(l4v, 1)));
-    produced = put_selected_units(low_units, high_units, emits, out, std::make_index_sequence<16>());
     // The characters that start among the 16 end up to three bytes after them.
     const std::uint32_t over = expected >> 16;
-    return (l4 & 0x8000u) != 0 ? 15 : 16 + (over & 1u) + ((over >> 1) & 1u) + (over >> 2);
+    block.consumed = (l4 & 0x8000u) != 0 ? 15 : 16 + (over & 1u) + ((over >> 1) & 1u) + (over >> 2);
+    return true;
+}
+
+inline unsigned utf8_mixed_block(const unsigned char* p, wide_char* out, unsigned& produced) noexcept {
+    utf8_block block;
+    if (!decode_utf8_block(p, block)) return 0;
+    produced = put_selected_units(block.low, block.high, block.keep, out, std::make_index_sequence<16>());
+    return block.consumed;
 }
 #endif
 
+// The mixed blocks the main loops use: those of this header (SSE2); the
+// library's kernels bring their own.
+struct sse2_blocks {
+#if WEXAL_U8PORT_HAS_SSE2
+    static unsigned utf8(const unsigned char* p, wide_char* out, unsigned& produced) noexcept {
+        return utf8_mixed_block(p, out, produced);
+    }
+    static unsigned utf16(const wide_char* p, char* out, unsigned& produced) noexcept;
+#endif
+};
+
 // The main loop. Runs while p < limit (tail_size before end) and the room
 // lasts.
+template <typename Blocks>
 inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char* limit, const unsigned char* end,
                               wide_char*& out_cursor, std::size_t& room) noexcept {
     constexpr std::size_t bulk_room = utf8_to_utf16_limits::bulk_room;
@@ -395,7 +423,7 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
 #if WEXAL_U8PORT_HAS_SSE2
         {
             unsigned produced = 0;
-            const unsigned used = utf8_mixed_block(p, out, produced);
+            const unsigned used = Blocks::utf8(p, out, produced);
             if (used != 0) {
                 p += used;
                 out += produced;
@@ -573,13 +601,14 @@ inline bool utf8_to_utf16_short(const unsigned char* p, const unsigned char* end
 #endif
 
 // Converts into room units, writing nothing past the result.
+template <typename Blocks = sse2_blocks>
 inline transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size_t room, const char* begin,
                                                        const char* end) noexcept {
     using limits = utf8_to_utf16_limits;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
 
-    if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run(p, e - limits::tail_size, e, out, room);
+    if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run<Blocks>(p, e - limits::tail_size, e, out, room);
 #if WEXAL_U8PORT_HAS_SSE2
     if (utf8_to_utf16_short(p, e, out, room)) return {out, end, true};
 #endif
@@ -668,7 +697,20 @@ inline char* narrow_three_byte_quad(__m128i x, char* out) noexcept {
 // result are left over (what follows overwrites them). Returns the units
 // consumed (8, or 9 when the last is a high surrogate whose low one follows)
 // and sets produced; 0 when a surrogate is unpaired.
-inline unsigned utf16_mixed_block(const wide_char* p, char* out, unsigned& produced) noexcept {
+// The bytes of such a block, lane by lane (first: a unit's first two
+// bytes, second: the next two), the widths and where the surrogates are.
+struct utf16_block {
+    __m128i first;
+    __m128i second;
+    __m128i width;
+    __m128i high;
+    __m128i low;
+    std::uint32_t highs;  // one bit per lane
+};
+
+// Decodes the 8 units at p as described for utf16_mixed_block; false when a
+// surrogate is unpaired. Reads p[0..8].
+inline bool decode_utf16_block(const wide_char* p, utf16_block& block) noexcept {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
     const __m128i fc00 = _mm_set1_epi16(static_cast<short>(0xFC00));
@@ -679,17 +721,18 @@ inline unsigned utf16_mixed_block(const wide_char* p, char* out, unsigned& produ
     const std::uint32_t h = hl & 0xFFu;
     const std::uint32_t lows = (hl >> 8) | ((static_cast<std::uint32_t>(_mm_movemask_epi8(low_next)) >> 15) << 8);
     // Low surrogates exactly after the high ones (a ninth after the eighth).
-    if (((h << 1) ^ lows) & (0xFFu | (h << 1))) return 0;
+    if (((h << 1) ^ lows) & (0xFFu | (h << 1))) return false;
+    block.highs = h;
+    block.high = high;
+    block.low = low;
 
     // The widths: 1, plus one from 0x80, one from 0x800, one for a high
     // surrogate (4 for the pair), and a low surrogate none.
     const __m128i from_0x80 = _mm_srai_epi16(_mm_adds_epu16(x, _mm_set1_epi16(0x7F80)), 15);
     const __m128i from_0x800 = _mm_srai_epi16(_mm_adds_epu16(x, _mm_set1_epi16(0x7800)), 15);
-    const __m128i width = _mm_add_epi16(
+    block.width = _mm_add_epi16(
         _mm_sub_epi16(_mm_sub_epi16(_mm_sub_epi16(_mm_set1_epi16(1), from_0x80), from_0x800), high),
         _mm_and_si128(low, _mm_set1_epi16(-3)));
-    alignas(16) std::uint16_t widths[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(widths), width);
 
     // Each unit's first two bytes and its next two, in 16-bit lanes: ASCII
     // itself; two bytes; three bytes (the third comes after); a high
@@ -710,22 +753,37 @@ inline unsigned utf16_mixed_block(const wide_char* p, char* out, unsigned& produ
     const auto pick = [](__m128i m, __m128i value, __m128i other) {
         return _mm_or_si128(_mm_and_si128(m, value), _mm_andnot_si128(m, other));
     };
-    const __m128i first = pick(high, four_first, pick(from_0x800, three, pick(from_0x80, two, x)));
-    const __m128i second = pick(high, four_second, trail);
+    block.first = pick(high, four_first, pick(from_0x800, three, pick(from_0x80, two, x)));
+    block.second = pick(high, four_second, trail);
+    return true;
+}
+
+inline unsigned utf16_mixed_block(const wide_char* p, char* out, unsigned& produced) noexcept {
+    utf16_block block;
+    if (!decode_utf16_block(p, block)) return 0;
+    alignas(16) std::uint16_t widths[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(widths), block.width);
     alignas(16) std::uint32_t words[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi16(first, second));
-    _mm_store_si128(reinterpret_cast<__m128i*>(words + 4), _mm_unpackhi_epi16(first, second));
+    _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi16(block.first, block.second));
+    _mm_store_si128(reinterpret_cast<__m128i*>(words + 4), _mm_unpackhi_epi16(block.first, block.second));
     char* const start = out;
     for (unsigned i = 0; i < 8; ++i) {
         std::memcpy(out, &words[i], 4);  // x86 is little-endian: the first byte first
         out += widths[i];
     }
     produced = static_cast<unsigned>(out - start);
-    return 8 + (h >> 7);
+    return 8 + (block.highs >> 7);
+}
+#endif
+
+#if WEXAL_U8PORT_HAS_SSE2
+inline unsigned sse2_blocks::utf16(const wide_char* p, char* out, unsigned& produced) noexcept {
+    return utf16_mixed_block(p, out, produced);
 }
 #endif
 
 // The main loop, on the same terms as utf8_to_utf16_run.
+template <typename Blocks>
 inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, const wide_char* end,
                               char*& out_cursor, std::size_t& room) noexcept {
     constexpr std::size_t bulk_room = utf16_to_utf8_limits::bulk_room;
@@ -842,7 +900,7 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
         }
         {
             unsigned produced = 0;
-            const unsigned used = utf16_mixed_block(p, out, produced);
+            const unsigned used = Blocks::utf16(p, out, produced);
             if (used != 0) {
                 p += used;
                 out += produced;
@@ -952,11 +1010,12 @@ inline bool utf16_to_utf8_short(const wide_char* p, const wide_char* end, char*&
 #endif
 
 // Converts into room units, writing nothing past the result.
+template <typename Blocks = sse2_blocks>
 inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t room, const wide_char* begin,
                                                        const wide_char* end) noexcept {
     using limits = utf16_to_utf8_limits;
     const wide_char* p = begin;
-    if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run(p, end - limits::tail_size, end, out, room);
+    if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run<Blocks>(p, end - limits::tail_size, end, out, room);
 #if WEXAL_U8PORT_HAS_SSE2
     if (utf16_to_utf8_short(p, end, out, room)) return {out, end, true};
 #endif
@@ -965,6 +1024,23 @@ inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t ro
     // text is not in the cache yet.
     return transcode_counted_with<utf16_codec, utf8_codec>(out, room, p, end);
 }
+
+#if defined(WEXAL_U8PORT_RUNTIME_KERNELS) && WEXAL_U8PORT_HAS_SSE2
+// Programs that link the library (its CMake target and pkg-config file
+// define WEXAL_U8PORT_RUNTIME_KERNELS) hand inputs of long_input units or
+// more to it, where a kernel for the widest vector unit the processor has
+// (SSSE3, AVX2), chosen once, converts them; shorter ones stay inline here.
+constexpr std::ptrdiff_t long_input = 64;
+WEXAL_U8PORT_API transcode_result<wide_char, char> transcode_long(wide_char* out, std::size_t room,
+                                                                  const char* begin, const char* end) noexcept;
+WEXAL_U8PORT_API transcode_result<char, wide_char> transcode_long(char* out, std::size_t room,
+                                                                  const wide_char* begin,
+                                                                  const wide_char* end) noexcept;
+#define WEXAL_U8PORT_LONG_INPUT(out, room, begin, end) \
+    if ((end) - (begin) >= long_input) return transcode_long(out, room, begin, end)
+#else
+#define WEXAL_U8PORT_LONG_INPUT(out, room, begin, end) static_cast<void>(0)
+#endif
 
 // Picks the converter for a pair of unit types; pairs without a fast one
 // (UTF-8 to UTF-8, UTF-16 to UTF-16) take the plain loop.
@@ -978,6 +1054,7 @@ template <>
 struct transcoder<wide_char, char> {
     static transcode_result<wide_char, char> run(wide_char* out, std::size_t room, const char* begin,
                                                  const char* end) noexcept {
+        WEXAL_U8PORT_LONG_INPUT(out, room, begin, end);
         return utf8_to_utf16(out, room, begin, end);
     }
 };
@@ -985,6 +1062,7 @@ template <>
 struct transcoder<char, wide_char> {
     static transcode_result<char, wide_char> run(char* out, std::size_t room, const wide_char* begin,
                                                  const wide_char* end) noexcept {
+        WEXAL_U8PORT_LONG_INPUT(out, room, begin, end);
         return utf16_to_utf8(out, room, begin, end);
     }
 };
