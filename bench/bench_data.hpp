@@ -15,8 +15,8 @@ namespace bench {
 constexpr std::size_t corpus_size = 1024 * 1024;
 
 struct corpus_text {
-    std::string utf8;    // the UTF-8 corpus
-    wide_string utf16;   // its UTF-16 counterpart (see make_utf16_corpus)
+    std::string utf8;   // the UTF-8 corpus
+    wide_string utf16;  // its UTF-16 counterpart (see make_utf16_corpus)
     // The names corpus as the wrapper calls meet it: one string per call.
     // Other corpora leave these empty.
     std::vector<std::string> names;

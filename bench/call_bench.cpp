@@ -61,7 +61,9 @@ void run_counted(benchmark::State& state, Call call) {
 
 // A variable with a short name and a short value, in the fake environment.
 const char* const variable_name = "WEXAL_DATA";
-const char* const variable_value = "C:\\Users\\ren\xC3\xA9" "e\\data";  // C:\Users\renée\data
+const char* const variable_value =
+    "C:\\Users\\ren\xC3\xA9"
+    "e\\data";  // C:\Users\renée\data
 
 void set_up_environment() {
     test::reset_fake_platform();
@@ -91,7 +93,8 @@ void register_wrapper_benchmarks() {
         const u8port::wide_stackstring name(name_of_40_bytes().c_str());
         const u8port::wide_short_stackstring mode("rb");
         test::reset_fake_platform();
-        run_counted(state, [&] { benchmark::DoNotOptimize(u8port::detail::platform::_wfopen(name.get(), mode.get())); });
+        run_counted(state,
+                    [&] { benchmark::DoNotOptimize(u8port::detail::platform::_wfopen(name.get(), mode.get())); });
     });
     add_benchmark("call/convert40/wide_stackstring", [](benchmark::State& state) {
         const std::string name = name_of_40_bytes();
@@ -136,8 +139,8 @@ void register_wrapper_benchmarks() {
             char out[256];
             UErrorCode error = U_ZERO_ERROR;
             std::int32_t length = 0;
-            u_strToUTF8WithSub(out, 256, &length, name.data(), static_cast<std::int32_t>(name.size()), 0xFFFD,
-                               nullptr, &error);
+            u_strToUTF8WithSub(out, 256, &length, name.data(), static_cast<std::int32_t>(name.size()), 0xFFFD, nullptr,
+                               &error);
             benchmark::DoNotOptimize(length);
             benchmark::ClobberMemory();
         });

@@ -286,9 +286,10 @@ void register_kernels(corpus_kind kind) {
         add_benchmark(u8to16 + suffix, [kind, kernel](benchmark::State& state) {
             const u8port::detail::transcode_kernel before = u8port::detail::active_transcode_kernel();
             u8port::detail::use_transcode_kernel(kernel);
-            run_calls<wide_char>(state, utf8_calls(kind), 2, [](const std::string& in, wide_char* out, std::size_t capacity) {
-                return u8port::transcode_into(out, capacity, in.data(), in.data() + in.size());
-            });
+            run_calls<wide_char>(state, utf8_calls(kind), 2,
+                                 [](const std::string& in, wide_char* out, std::size_t capacity) {
+                                     return u8port::transcode_into(out, capacity, in.data(), in.data() + in.size());
+                                 });
             u8port::detail::use_transcode_kernel(before);
         });
         add_benchmark(u16to8 + suffix, [kind, kernel](benchmark::State& state) {

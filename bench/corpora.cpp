@@ -28,40 +28,90 @@ void cut(std::string& s, std::size_t size) {
 }
 
 const char* const english_words[] = {
-    "the",     "of",     "and",      "to",     "in",      "is",     "was",      "that",   "for",    "it",
-    "with",    "as",     "his",      "on",     "be",      "at",     "by",       "had",    "not",    "are",
-    "but",     "from",   "or",       "have",   "an",      "they",   "which",    "one",    "you",    "were",
-    "all",     "we",     "her",      "she",    "there",   "would",  "their",    "will",   "when",   "who",
-    "him",     "been",   "has",      "more",   "if",      "no",     "out",      "so",     "said",   "what",
-    "river",   "morning", "window",  "letter", "garden",  "station", "quietly", "however", "number", "winter",
-    "library", "across", "together", "under",  "evening", "mountain", "question", "people", "little", "between",
+    "the",     "of",      "and",      "to",     "in",      "is",       "was",      "that",    "for",    "it",
+    "with",    "as",      "his",      "on",     "be",      "at",       "by",       "had",     "not",    "are",
+    "but",     "from",    "or",       "have",   "an",      "they",     "which",    "one",     "you",    "were",
+    "all",     "we",      "her",      "she",    "there",   "would",    "their",    "will",    "when",   "who",
+    "him",     "been",    "has",      "more",   "if",      "no",       "out",      "so",      "said",   "what",
+    "river",   "morning", "window",   "letter", "garden",  "station",  "quietly",  "however", "number", "winter",
+    "library", "across",  "together", "under",  "evening", "mountain", "question", "people",  "little", "between",
 };
 
 // Plain and accented French words; the mix gives about 5% two-byte letters.
 const char* const french_words[] = {
-    "le",       "la",        "les",       "de",       "des",        "du",       "et",         "un",
-    "une",      "il",        "elle",      "nous",     "vous",       "ils",      "dans",       "pour",
-    "sur",      "avec",      "pas",       "plus",     "par",        "qui",      "que",        "mais",
-    "son",      "sa",        "ses",       "au",       "aux",        "ce",       "cette",      "tout",
-    "matin",    "jardin",    "maison",    "soleil",   "chemin",     "temps",    "main",       "ville",
-    "porte",    "livre",     "rue",       "nuit",     "pluie",      "vent",     "enfant",     "monde",
-    "toujours", "encore",    "jamais",    "souvent",  "rivage",     "parole",   "histoire",   "moment",
-    "\xC3\xA9t\xC3\xA9",             // été
-    "tr\xC3\xA8s",                   // très
-    "\xC3\xA0",                      // à
-    "o\xC3\xB9",                     // où
-    "d\xC3\xA9j\xC3\xA0",            // déjà
-    ("fran\xC3\xA7" "ais"),          // français
-    "gar\xC3\xA7on",                 // garçon
-    "fen\xC3\xAAtre",                // fenêtre
-    "\xC3\xA9l\xC3\xA8ve",           // élève
-    "ch\xC3\xA2teau",                // château
-    "for\xC3\xAAt",                  // forêt
-    "h\xC3\xB4pital",                // hôpital
-    "c\xC5\x93ur",                   // cœur
-    "\xC3\xAAtre",                   // être
-    "apr\xC3\xA8s",                  // après
-    "m\xC3\xA8re",                   // mère
+    "le",
+    "la",
+    "les",
+    "de",
+    "des",
+    "du",
+    "et",
+    "un",
+    "une",
+    "il",
+    "elle",
+    "nous",
+    "vous",
+    "ils",
+    "dans",
+    "pour",
+    "sur",
+    "avec",
+    "pas",
+    "plus",
+    "par",
+    "qui",
+    "que",
+    "mais",
+    "son",
+    "sa",
+    "ses",
+    "au",
+    "aux",
+    "ce",
+    "cette",
+    "tout",
+    "matin",
+    "jardin",
+    "maison",
+    "soleil",
+    "chemin",
+    "temps",
+    "main",
+    "ville",
+    "porte",
+    "livre",
+    "rue",
+    "nuit",
+    "pluie",
+    "vent",
+    "enfant",
+    "monde",
+    "toujours",
+    "encore",
+    "jamais",
+    "souvent",
+    "rivage",
+    "parole",
+    "histoire",
+    "moment",
+    "\xC3\xA9t\xC3\xA9",   // été
+    "tr\xC3\xA8s",         // très
+    "\xC3\xA0",            // à
+    "o\xC3\xB9",           // où
+    "d\xC3\xA9j\xC3\xA0",  // déjà
+    ("fran\xC3\xA7"
+     "ais"),                // français
+    "gar\xC3\xA7on",        // garçon
+    "fen\xC3\xAAtre",       // fenêtre
+    "\xC3\xA9l\xC3\xA8ve",  // élève
+    "ch\xC3\xA2teau",       // château
+    "for\xC3\xAAt",         // forêt
+    "h\xC3\xB4pital",       // hôpital
+    "c\xC5\x93ur",          // cœur
+    "\xC3\xAAtre",          // être
+    "apr\xC3\xA8s",         // après
+    "m\xC3\xA8re",          // mère
 };
 
 void append_prose(std::string& s, prng& random, const char* const* words, std::uint32_t count) {
@@ -115,13 +165,13 @@ std::string cjk_text(std::size_t size, std::uint64_t seed) {
 const char* const chat_users[] = {"anna", "kenji", "olga", "marc", "li", "sam"};
 const char* const chat_words[] = {"ok", "lol", "see", "you", "soon", "haha", "yes", "no", "tonight", "party"};
 const char* const cyrillic_words[] = {
-    "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",  // привет
-    "\xD0\xB4\xD0\xB0",                                  // да
+    "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",          // привет
+    "\xD0\xB4\xD0\xB0",                                          // да
     "\xD1\x81\xD0\xBF\xD0\xB0\xD1\x81\xD0\xB8\xD0\xB1\xD0\xBE",  // спасибо
 };
 const char* const greek_words[] = {
-    "\xCE\xBD\xCE\xB1\xCE\xB9",                          // ναι
-    "\xCE\xB3\xCE\xB5\xCE\xB9\xCE\xB1",                  // γεια
+    "\xCE\xBD\xCE\xB1\xCE\xB9",          // ναι
+    "\xCE\xB3\xCE\xB5\xCE\xB9\xCE\xB1",  // γεια
 };
 
 void append_emoji(std::string& s, prng& random) {
@@ -183,13 +233,14 @@ const char* const name_pieces[] = {
     "_",
     "-",
     " ",
-    "r\xC3\xA9sum\xC3\xA9",                          // résumé
-    ("\xC3\xBC" "bersicht"),                         // übersicht
-    "\xD0\xBF\xD0\xBB\xD0\xB0\xD0\xBD",              // план
-    "\xE5\x86\x99\xE7\x9C\x9F",                      // 写真
+    "r\xC3\xA9sum\xC3\xA9",  // résumé
+    ("\xC3\xBC"
+     "bersicht"),                                        // übersicht
+    "\xD0\xBF\xD0\xBB\xD0\xB0\xD0\xBD",                  // план
+    "\xE5\x86\x99\xE7\x9C\x9F",                          // 写真
     "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB",  // ファイル
-    "\xF0\x9F\x98\x80",                              // U+1F600
-    "\xF0\x9F\x93\x81",                              // U+1F4C1
+    "\xF0\x9F\x98\x80",                                  // U+1F600
+    "\xF0\x9F\x93\x81",                                  // U+1F4C1
 };
 const char* const name_extensions[] = {".txt", ".jpg", ".docx", ".csv", ".png", ""};
 
@@ -209,12 +260,18 @@ std::uint64_t seed_of(corpus_kind kind) { return 0x7E5A1000u + static_cast<std::
 
 const char* corpus_name(corpus_kind kind) noexcept {
     switch (kind) {
-    case corpus_kind::ascii: return "ascii";
-    case corpus_kind::french: return "french";
-    case corpus_kind::cjk: return "cjk";
-    case corpus_kind::emoji: return "emoji";
-    case corpus_kind::invalid: return "invalid";
-    case corpus_kind::names: return "names";
+    case corpus_kind::ascii:
+        return "ascii";
+    case corpus_kind::french:
+        return "french";
+    case corpus_kind::cjk:
+        return "cjk";
+    case corpus_kind::emoji:
+        return "emoji";
+    case corpus_kind::invalid:
+        return "invalid";
+    case corpus_kind::names:
+        return "names";
     }
     return "?";
 }
@@ -233,11 +290,16 @@ std::vector<std::string> make_file_names(std::size_t total_bytes) {
 std::string make_corpus(corpus_kind kind, std::size_t size) {
     const std::uint64_t seed = seed_of(kind);
     switch (kind) {
-    case corpus_kind::ascii: return ascii_text(size, seed);
-    case corpus_kind::french: return french_text(size, seed);
-    case corpus_kind::cjk: return cjk_text(size, seed);
-    case corpus_kind::emoji: return emoji_text(size, seed);
-    case corpus_kind::invalid: return invalid_text(size, seed);
+    case corpus_kind::ascii:
+        return ascii_text(size, seed);
+    case corpus_kind::french:
+        return french_text(size, seed);
+    case corpus_kind::cjk:
+        return cjk_text(size, seed);
+    case corpus_kind::emoji:
+        return emoji_text(size, seed);
+    case corpus_kind::invalid:
+        return invalid_text(size, seed);
     case corpus_kind::names: {
         std::string s;
         for (const std::string& name : make_file_names(size)) {
@@ -277,8 +339,12 @@ wide_string make_utf16_corpus(corpus_kind kind, std::size_t utf8_size) {
         if (random.chance(1)) {
             // A lone lead, a lone trail, or a trail before a lead.
             switch (random.below(3)) {
-            case 0: s += u8port::wide_char(0xD800u + random.below(0x400u)); break;
-            case 1: s += u8port::wide_char(0xDC00u + random.below(0x400u)); break;
+            case 0:
+                s += u8port::wide_char(0xD800u + random.below(0x400u));
+                break;
+            case 1:
+                s += u8port::wide_char(0xDC00u + random.below(0x400u));
+                break;
             default:
                 s += u8port::wide_char(0xDC00u + random.below(0x400u));
                 s += u8port::wide_char(0xD800u + random.below(0x400u));

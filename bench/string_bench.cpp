@@ -62,8 +62,7 @@ void register_direction(const std::string& direction, corpus_kind kind,
         for (const auto& s : in) lengths.push_back(u8port::transcoded_length<Out>(s.data(), s.data() + s.size()));
         run_each(state, in, [&](std::size_t i, const std::basic_string<In>& s) {
             std::basic_string<Out> result(lengths[i], Out(0));
-            benchmark::DoNotOptimize(
-                u8port::transcode_into(&result[0], lengths[i] + 1, s.data(), s.data() + s.size()));
+            benchmark::DoNotOptimize(u8port::transcode_into(&result[0], lengths[i] + 1, s.data(), s.data() + s.size()));
             benchmark::DoNotOptimize(result.data());
         });
     });

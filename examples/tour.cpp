@@ -59,7 +59,8 @@ static std::string first_line(std::istream& in) {
 static int stream_tour(const std::string& dir, bool keep) {
     const std::string name = dir + "/stream-r\xC3\xA9sum\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
     u8::ofstream out(name);
-    out << "Gr\xC3\xBC\xC3\x9F" "e through u8::ofstream\n";
+    out << "Gr\xC3\xBC\xC3\x9F"
+           "e through u8::ofstream\n";
     out.close();
     if (!out) {
         std::printf("ofstream could not write %s\n", name.c_str());
@@ -98,7 +99,10 @@ int main(int argc, char** argv) {
         std::printf("fopen(\"%s\", \"wb\") failed\n", name.c_str());
         return 1;
     }
-    std::fputs("Gr\xC3\xBC\xC3\x9F" "e, \xE4\xB8\x96\xE7\x95\x8C!\n", f);
+    std::fputs(
+        "Gr\xC3\xBC\xC3\x9F"
+        "e, \xE4\xB8\x96\xE7\x95\x8C!\n",
+        f);
     std::fclose(f);
     std::printf("wrote     %s\n", name.c_str());
 

@@ -153,11 +153,11 @@ private:
     }
 
     wexal::u8port::detail::console_input_buffer buffer_;
-    std::vector<wide_char> given_;      // every unit the console delivers, in order
-    std::vector<char> delivered_;       // the bytes taken that were not put back
-    std::vector<char> put_back_;        // bytes put back and not yet taken again
-    std::optional<char> peeked_;        // what the last peek saw, until a byte is taken
-    std::optional<char> last_taken_;    // the byte just taken, for a step back
+    std::vector<wide_char> given_;    // every unit the console delivers, in order
+    std::vector<char> delivered_;     // the bytes taken that were not put back
+    std::vector<char> put_back_;      // bytes put back and not yet taken again
+    std::optional<char> peeked_;      // what the last peek saw, until a byte is taken
+    std::optional<char> last_taken_;  // the byte just taken, for a step back
 };
 
 }  // namespace

@@ -36,9 +36,9 @@ void check_against_transcode_into(const std::basic_string<Out>& result, const st
     const bool fits = u8::transcode_into(terminated.data(), capacity + 1, begin, end) != nullptr;
     const std::size_t written = static_cast<std::size_t>(r.out - counted.data());
     WEXAL_FUZZ_CHECK(r.complete == fits && (r.in == end) == fits && counted[capacity] == Out(0x5A));
-    WEXAL_FUZZ_CHECK(std::equal(counted.begin(), counted.begin() + static_cast<std::ptrdiff_t>(written),
-                                terminated.begin()) &&
-                     terminated[written] == Out(0));
+    WEXAL_FUZZ_CHECK(
+        std::equal(counted.begin(), counted.begin() + static_cast<std::ptrdiff_t>(written), terminated.begin()) &&
+        terminated[written] == Out(0));
     WEXAL_FUZZ_CHECK(u8::transcoded_length<Out>(begin, r.in) == written);
 }
 

@@ -2,10 +2,10 @@
 // on the command line, and every file below each directory named, once. A
 // property that fails aborts the program with the file's name printed first.
 // Used by the tests to keep the corpus passing in every build.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -30,8 +30,8 @@ public:
     stackstring_run(std::vector<in_char> first, std::vector<in_char> second)
         : first_(std::move(first)), second_(std::move(second)), first_string_(first_.begin(), first_.end()),
           first_reference_(reference(first_.data(), first_.data() + first_.size())),
-          first_string_reference_(reference(first_string_.c_str(), first_string_.c_str() +
-                                                                      std::char_traits<in_char>::length(first_string_.c_str()))),
+          first_string_reference_(reference(
+              first_string_.c_str(), first_string_.c_str() + std::char_traits<in_char>::length(first_string_.c_str()))),
           second_reference_(reference(second_.data(), second_.data() + second_.size())) {}
 
     void run(unsigned operations) {

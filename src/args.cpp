@@ -25,8 +25,8 @@ struct wide_split {
 // since argv there already holds the bytes the program was given.
 bool runtime_split(detail::startup_settings settings, wide_split& split) {
     int new_mode = settings.new_mode;
-    if (detail::platform::__wgetmainargs(&split.argc, &split.argv, &split.envp, settings.expand_wildcards,
-                                         &new_mode) == 0 &&
+    if (detail::platform::__wgetmainargs(&split.argc, &split.argv, &split.envp, settings.expand_wildcards, &new_mode) ==
+            0 &&
         split.argv != nullptr && split.argc >= 0) {
         return true;
     }
@@ -66,13 +66,8 @@ char* convert_all(wide_char* const* from, std::size_t n, char** to, char* text, 
 }  // namespace
 
 args::args(int& argc, char**& argv, char*** envp, detail::startup_settings settings)
-    : argc_(argc),
-      argv_(argv),
-      envp_(envp),
-      old_argc_(argc),
-      old_argv_(argv),
-      old_envp_(envp != nullptr ? *envp : nullptr),
-      block_(nullptr) {
+    : argc_(argc), argv_(argv), envp_(envp), old_argc_(argc), old_argv_(argv),
+      old_envp_(envp != nullptr ? *envp : nullptr), block_(nullptr) {
     wide_split split;
     if (!runtime_split(settings, split)) return;
 

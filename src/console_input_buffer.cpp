@@ -98,8 +98,8 @@ std::int64_t console_input_buffer::read_from_console() {
     const std::size_t units = wpending_ + read;
     const wide_char last = wbuffer_[units - 1];
     const std::size_t carry = is_lead_surrogate(last) || (last == carriage_return && read == capacity) ? 1 : 0;
-    const transcode_result<char, wide_char> converted =
-        transcode(buffer_, buffer_size, wbuffer_, wbuffer_ + units - carry);
+    const transcode_result<char, wide_char> converted = transcode(buffer_, buffer_size, wbuffer_,
+                                                                  wbuffer_ + units - carry);
     assert(converted.complete);
     const char* const end = join_line_ends(buffer_, converted.out);
     wpending_ = carry;

@@ -32,9 +32,7 @@ int rename(const char* old_name, const char* new_name) {
 
 namespace detail {
 
-std::FILE* wfopen(const wide_char* file_name, const wide_char* mode) {
-    return platform::_wfopen(file_name, mode);
-}
+std::FILE* wfopen(const wide_char* file_name, const wide_char* mode) { return platform::_wfopen(file_name, mode); }
 
 }  // namespace detail
 }  // namespace u8port

@@ -74,8 +74,8 @@ int setenv(const char* name, const char* value, int overwrite) {
     const wide_short_stackstring wide_name(name);
     if (overwrite == 0) {
         wide_char wprobe[wexistence_probe_size] = {};
-        const platform_dword n =
-            detail::platform::GetEnvironmentVariableW(wide_name.get(), wprobe, wexistence_probe_size);
+        const platform_dword n = detail::platform::GetEnvironmentVariableW(wide_name.get(), wprobe,
+                                                                           wexistence_probe_size);
         if (n != 0 || !is_missing(wide_name.get(), wprobe)) return 0;
     }
     const wide_stackstring wide_value(value);

@@ -24,8 +24,7 @@ bool is_console_handle(platform::handle h) {
 
 }  // namespace
 
-winconsole_ostream::winconsole_ostream(int fd, winconsole_ostream* tie_stream)
-    : std::basic_ostream<char>(nullptr) {
+winconsole_ostream::winconsole_ostream(int fd, winconsole_ostream* tie_stream) : std::basic_ostream<char>(nullptr) {
     platform::handle h = nullptr;
     if (fd == 1) {
         h = platform::GetStdHandle(platform::std_output_handle);
@@ -48,8 +47,7 @@ winconsole_ostream::~winconsole_ostream() {
     // from here; none of that may leave a destructor.
     try {
         flush();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 winconsole_istream::winconsole_istream(winconsole_ostream* tie_stream) : std::basic_istream<char>(nullptr) {

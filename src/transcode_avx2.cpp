@@ -17,9 +17,7 @@ namespace u8port {
 namespace detail {
 namespace avx2 {
 
-
 #include "transcode_kernel.inl"
-
 
 }  // namespace avx2
 }  // namespace detail

@@ -98,17 +98,23 @@ const kernel_entry& active() noexcept {
 
 const char* name_of(transcode_kernel kernel) noexcept {
     switch (kernel) {
-    case transcode_kernel::ssse3: return "ssse3";
-    case transcode_kernel::avx2: return "avx2";
-    default: return "sse2";
+    case transcode_kernel::ssse3:
+        return "ssse3";
+    case transcode_kernel::avx2:
+        return "avx2";
+    default:
+        return "sse2";
     }
 }
 
 bool processor_has(transcode_kernel kernel) noexcept {
     switch (kernel) {
-    case transcode_kernel::ssse3: return features().ssse3;
-    case transcode_kernel::avx2: return features().avx2;
-    default: return true;
+    case transcode_kernel::ssse3:
+        return features().ssse3;
+    case transcode_kernel::avx2:
+        return features().avx2;
+    default:
+        return true;
     }
 }
 

@@ -17,9 +17,7 @@ namespace u8port {
 namespace detail {
 namespace ssse3 {
 
-
 #include "transcode_kernel.inl"
-
 
 }  // namespace ssse3
 }  // namespace detail

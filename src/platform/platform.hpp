@@ -18,8 +18,8 @@ namespace platform {
 using dword = std::uint32_t;  // DWORD
 using handle = void*;         // HANDLE
 
-constexpr dword error_envvar_not_found = 203;    // ERROR_ENVVAR_NOT_FOUND
-constexpr dword error_operation_aborted = 995;   // ERROR_OPERATION_ABORTED
+constexpr dword error_envvar_not_found = 203;   // ERROR_ENVVAR_NOT_FOUND
+constexpr dword error_operation_aborted = 995;  // ERROR_OPERATION_ABORTED
 constexpr dword std_input_handle = static_cast<dword>(-10);
 constexpr dword std_output_handle = static_cast<dword>(-11);
 constexpr dword std_error_handle = static_cast<dword>(-12);

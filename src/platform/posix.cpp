@@ -150,7 +150,8 @@ int SetEnvironmentVariableW(const wide_char* name, const wide_char* value) {
     const narrow_stackstring narrow_name(name);
     const narrow_stackstring narrow_value(value);
     const std::lock_guard<std::mutex> lock(environment_lock());
-    const int result = value == nullptr ? ::unsetenv(narrow_name.get()) : ::setenv(narrow_name.get(), narrow_value.get(), 1);
+    const int result = value == nullptr ? ::unsetenv(narrow_name.get())
+                                        : ::setenv(narrow_name.get(), narrow_value.get(), 1);
     if (result != 0) {
         set_last_error(errno == ENOMEM ? error_not_enough_memory : error_invalid_parameter);
         return 0;

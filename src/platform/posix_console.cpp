@@ -25,11 +25,11 @@ namespace detail {
 namespace platform {
 namespace {
 
-constexpr dword error_invalid_handle = 6;          // ERROR_INVALID_HANDLE
-constexpr dword error_not_enough_memory = 8;       // ERROR_NOT_ENOUGH_MEMORY
-constexpr dword error_gen_failure = 31;            // ERROR_GEN_FAILURE
-constexpr dword error_invalid_parameter = 87;      // ERROR_INVALID_PARAMETER
-constexpr dword error_no_data = 232;               // ERROR_NO_DATA: the reader went away
+constexpr dword error_invalid_handle = 6;      // ERROR_INVALID_HANDLE
+constexpr dword error_not_enough_memory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+constexpr dword error_gen_failure = 31;        // ERROR_GEN_FAILURE
+constexpr dword error_invalid_parameter = 87;  // ERROR_INVALID_PARAMETER
+constexpr dword error_no_data = 232;           // ERROR_NO_DATA: the reader went away
 constexpr dword error_success = 0;
 
 // The modes a Windows console reports by default.
@@ -45,10 +45,14 @@ int descriptor_of(handle h) {
 
 dword error_from_errno(int e) {
     switch (e) {
-    case EBADF: return error_invalid_handle;
-    case EINVAL: return error_invalid_parameter;
-    case EPIPE: return error_no_data;
-    default: return error_gen_failure;
+    case EBADF:
+        return error_invalid_handle;
+    case EINVAL:
+        return error_invalid_parameter;
+    case EPIPE:
+        return error_no_data;
+    default:
+        return error_gen_failure;
     }
 }
 

@@ -51,8 +51,8 @@ int _wsystem(const wide_char* command) { return ::_wsystem(command); }
 // UCRT has no __wgetmainargs of its own: the same from its start-up calls,
 // which leave the new mode alone (the program's start-up has set it).
 int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int*) {
-    if (::_configure_wide_argv(expand_wildcards != 0 ? _crt_argv_expanded_arguments
-                                                     : _crt_argv_unexpanded_arguments) != 0 ||
+    if (::_configure_wide_argv(expand_wildcards != 0 ? _crt_argv_expanded_arguments : _crt_argv_unexpanded_arguments) !=
+            0 ||
         ::_initialize_wide_environment() != 0) {
         return -1;
     }
@@ -96,8 +96,8 @@ int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* w
 
 int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, void* input_control) {
     DWORD value = 0;
-    const BOOL ok =
-        ::ReadConsoleW(console, buffer, count, &value, static_cast<PCONSOLE_READCONSOLE_CONTROL>(input_control));
+    const BOOL ok = ::ReadConsoleW(console, buffer, count, &value,
+                                   static_cast<PCONSOLE_READCONSOLE_CONTROL>(input_control));
     if (read != nullptr) *read = value;
     return ok;
 }

@@ -90,8 +90,8 @@ TEST(calltrail_noop, collect_returns_zero_and_writes_no_slot) {
         {true, slots_size, 3}, {true, 1, any_count},   {true, slots_size, slots_size},
     };
     for (const test_case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "array " << c.with_array << ", max " << c.max_frames << ", skip "
-                                          << c.skip);
+        SCOPED_TRACE(::testing::Message()
+                     << "array " << c.with_array << ", max " << c.max_frames << ", skip " << c.skip);
         slots s;
         const void** out = c.with_array ? s.at : nullptr;
         EXPECT_EQ(calltrail::detail::this_thread_frames::collect(out, c.max_frames, c.skip), 0u);
@@ -113,8 +113,8 @@ TEST(calltrail_noop, dump_to_a_named_file_creates_nothing) {
     fs::remove("calltrail-noop-trace.txt");  // left by an earlier, failed run
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        for (const void* const* array : {static_cast<const void* const*>(nullptr),
-                                         static_cast<const void* const*>(frames.at)}) {
+        for (const void* const* array :
+             {static_cast<const void* const*>(nullptr), static_cast<const void* const*>(frames.at)}) {
             for (std::uint64_t count : {std::uint64_t{0}, std::uint64_t{slots_size}}) {
                 EXPECT_EQ(calltrail::detail::dump(name.c_str(), array, count), 0u);
             }
@@ -142,8 +142,8 @@ TEST(calltrail_noop, dump_to_an_open_file_writes_nothing) {
     slots frames;
     slots target;  // an arbitrary object handed over as the file
     for (void* file : {static_cast<void*>(nullptr), native, static_cast<void*>(target.at)}) {
-        for (const void* const* array : {static_cast<const void* const*>(nullptr),
-                                         static_cast<const void* const*>(frames.at)}) {
+        for (const void* const* array :
+             {static_cast<const void* const*>(nullptr), static_cast<const void* const*>(frames.at)}) {
             for (std::uint64_t count : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{slots_size}}) {
                 EXPECT_EQ(calltrail::detail::dump(file, array, count), 0u);
             }
@@ -172,10 +172,7 @@ TEST(calltrail_noop, frame_arrays_are_described_by_nothing) {
         std::uint64_t count;
     };
     const test_case cases[] = {
-        {nullptr, 0},
-        {nullptr, any_count},
-        {sample_frames, 1},
-        {sample_frames, sample_frames_size},
+        {nullptr, 0},           {nullptr, any_count}, {sample_frames, 1}, {sample_frames, sample_frames_size},
         {sample_frames + 2, 0},
     };
     for (const test_case& c : cases) {

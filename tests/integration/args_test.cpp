@@ -43,7 +43,9 @@ strings ascii_only(strings all) {
     return all;
 }
 
-const std::string variable = "GR\xC3\x9C\xC3\x9F" "E=\xC2\xA1hola, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80";
+const std::string variable =
+    "GR\xC3\x9C\xC3\x9F"
+    "E=\xC2\xA1hola, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80";
 
 #if defined(_WIN32)
 using command_line = std::wstring;
@@ -93,7 +95,10 @@ TEST(Args, ChildGetsTheRuntimesWideSplitAsUtf8) {
          {"caf\xC3\xA9", "\xD0\x9C\xD0\xB8\xD1\x80", "\xE6\x97\xA5\xE6\x9C\xAC.txt", "\xF0\x9F\x98\x80", ""}},
         {L"EXE a\xD800z \xDC00", {"a\xEF\xBF\xBDz", "\xEF\xBF\xBD"}},
         // Best-fit would turn U+FF02 into a plain quote in a narrow argv.
-        {L"EXE \uFF02a b\uFF02 c", {"\xEF\xBC\x82" "a", "b\xEF\xBC\x82", "c"}},
+        {L"EXE \uFF02a b\uFF02 c",
+         {"\xEF\xBC\x82"
+          "a",
+          "b\xEF\xBC\x82", "c"}},
         {L"EXE", {}},
     };
     while (rows.back().line.size() < 20000) {
@@ -119,7 +124,8 @@ std::filesystem::path run_child(const strings& argv, const strings& environment)
 
 TEST(Args, ChildKeepsTheBytesItWasGiven) {
     const std::vector<row> rows = {
-        {{"EXE", "caf\xC3\xA9", "", "\xFF\xFE not UTF-8", "a\"b c"}, {"caf\xC3\xA9", "", "\xFF\xFE not UTF-8", "a\"b c"}},
+        {{"EXE", "caf\xC3\xA9", "", "\xFF\xFE not UTF-8", "a\"b c"},
+         {"caf\xC3\xA9", "", "\xFF\xFE not UTF-8", "a\"b c"}},
     };
     const strings environment = {"PATH=/usr/bin", "=C:=C:\\x", variable, "LATIN1=caf\xE9"};
 #endif

@@ -191,11 +191,14 @@ void check_output(const std::string& runner, const std::string& child) {
     if (!program.started()) return check(false, "the program starts on a terminal");
     std::string expected = "caf\xC3\xA9 \xE2\x82\xAC \xCE\xB1\xCE\xB2\n";
     for (int i = 0; i < 40; ++i) {
-        expected += std::to_string(i) + " Gr\xC3\xBC\xC3\x9F" "e \xD0\xBF\xD1\x80\xD0\xB8 \xE4\xBD\xA0\xE5\xA5\xBD\n";
+        expected += std::to_string(i) +
+                    " Gr\xC3\xBC\xC3\x9F"
+                    "e \xD0\xBF\xD1\x80\xD0\xB8 \xE4\xBD\xA0\xE5\xA5\xBD\n";
     }
     expected += "bad \xEF\xBF\xBD byte\n";
     const std::string shown = program.wait_for("bad \xEF\xBF\xBD byte\n");
-    check(shown.size() >= expected.size() && shown.compare(shown.size() - expected.size(), expected.size(), expected) == 0,
+    check(shown.size() >= expected.size() &&
+              shown.compare(shown.size() - expected.size(), expected.size(), expected) == 0,
           "text cut at flushes and longer than one put area reaches the terminal intact", "shown: " + shown);
     program.wait_for("cells:");
     const std::string cell_line = program.wait_for("\n");
@@ -210,7 +213,9 @@ void check_input(const std::string& runner, const std::string& child) {
         "\xF0\x9F\x98\x80 \xE4\xB8\xAD\xE6\x96\x87",
         // Wine's ReadConsoleW hands out this line's first 1024 units, the
         // last one a lead surrogate, and the trail with the next read.
-        std::string(1023, 'a') + "\xF0\x9F\x98\x80" "b",
+        std::string(1023, 'a') +
+            "\xF0\x9F\x98\x80"
+            "b",
         // Its CR ends a read that fills the capacity; the LF comes with the next.
         std::string(1023, 'c'),
     };
@@ -225,7 +230,8 @@ void check_input(const std::string& runner, const std::string& child) {
             if (c != '\n') got += c;
         }
         const std::string expected = hex(line) + "end";
-        check(got == expected, ("a typed line arrives as its UTF-8, without its line end: " + line.substr(0, 24)).c_str(),
+        check(got == expected,
+              ("a typed line arrives as its UTF-8, without its line end: " + line.substr(0, 24)).c_str(),
               "got:      " + got + "\nexpected: " + expected);
     }
     check(program.wait_exit() == 0, "the reading program ends with 0");

@@ -74,7 +74,7 @@ void wait_until_reading(pid_t child) {
             return;
         }
         std::string call, fd;
-        in >> call >> fd;  // "running" while it runs
+        in >> call >> fd;                        // "running" while it runs
         if (call == "0" && fd == "0x0") return;  // read(0, ...)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -146,7 +146,10 @@ TEST(console_terminal_test, the_standard_handles_of_a_terminal_are_consoles) {
 TEST(console_terminal_test, output_reaches_the_terminal_as_the_utf8_written) {
     // A long text in several scripts, longer than one put area.
     std::string long_text;
-    for (int i = 0; i < 150; ++i) long_text += "Gr\xC3\xBC\xC3\x9F" "e \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80 ";
+    for (int i = 0; i < 150; ++i)
+        long_text +=
+            "Gr\xC3\xBC\xC3\x9F"
+            "e \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80 ";
     long_text += "\n";
     const terminal_session session = run_on_terminal(
         [&long_text](int) {
@@ -220,10 +223,11 @@ TEST(console_terminal_test, typed_lines_arrive_as_utf8_and_input_goes_on_after_i
     // pieces that cut characters apart.
     std::string long_line;
     for (int i = 0; i < 1000; ++i) long_line += "\xE4\xB8\xAD";
-    const std::string typed = "h\xC3\xA9llo \xF0\x9F\x98\x80\n" + long_line + "\n\x04" "again\n\x04";
-    const terminal_session session = run_on_terminal(read_lines, [&typed](int terminal, pid_t, int) {
-        write_fully(terminal, typed);
-    });
+    const std::string typed = "h\xC3\xA9llo \xF0\x9F\x98\x80\n" + long_line +
+                              "\n\x04"
+                              "again\n\x04";
+    const terminal_session session = run_on_terminal(
+        read_lines, [&typed](int terminal, pid_t, int) { write_fully(terminal, typed); });
     EXPECT_EQ(session.report, "[h\xC3\xA9llo \xF0\x9F\x98\x80][" + long_line + "]<eof>[again]<eof>");
     EXPECT_EQ(session.status, 0);
 }
@@ -257,8 +261,7 @@ TEST(console_terminal_test, an_interrupt_the_program_handles_does_not_end_the_in
             // Type the next line only once the handler has run and the child
             // reads again, so that the interrupt meets a read with no input.
             char seen = 0;
-            while (::read(report_fd, &seen, 1) < 0 && errno == EINTR) {
-            }
+            while (::read(report_fd, &seen, 1) < 0 && errno == EINTR) {}
             wait_until_reading(child);
             write_fully(terminal, "after\n");
         });

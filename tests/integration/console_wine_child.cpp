@@ -41,7 +41,10 @@ int write_mode() {
     std::ostream out(&buffer);
     // Flushes that cut sequences apart, then more than one put area of text.
     out << "caf\xC3" << std::flush << "\xA9 \xE2\x82" << std::flush << "\xAC \xCE\xB1\xCE\xB2\n" << std::flush;
-    for (int i = 0; i < 40; ++i) out << i << " Gr\xC3\xBC\xC3\x9F" "e \xD0\xBF\xD1\x80\xD0\xB8 \xE4\xBD\xA0\xE5\xA5\xBD\n";
+    for (int i = 0; i < 40; ++i)
+        out << i
+            << " Gr\xC3\xBC\xC3\x9F"
+               "e \xD0\xBF\xD1\x80\xD0\xB8 \xE4\xBD\xA0\xE5\xA5\xBD\n";
     out << "bad \xFF byte\n" << std::flush;
 
     // Wine shows each surrogate on the terminal as U+FFFD, so a character

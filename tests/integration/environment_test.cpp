@@ -37,8 +37,7 @@ struct variable_case {
 TEST(RealEnvironment, VariablesWithUtf8NamesAndValuesAreSetReadAndRemoved) {
     const std::vector<variable_case> cases = {
         {"German name, mixed value", "WEXAL_GR\xC3\x9CSSE", "\xC2\xA1hola, \xE4\xB8\x96\xE7\x95\x8C! \xF0\x9F\x98\x80"},
-        {"CJK name of 16 bytes or more", "WEXAL_\xE5\x90\x8D\xE5\x89\x8D\xE5\xA4\x89\xE6\x95\xB0",
-         "\xE5\x80\xA4"},
+        {"CJK name of 16 bytes or more", "WEXAL_\xE5\x90\x8D\xE5\x89\x8D\xE5\xA4\x89\xE6\x95\xB0", "\xE5\x80\xA4"},
         {"64 units", "WEXAL_SIXTY_FOUR", std::string(64, 'q')},
         {"over 255 UTF-8 bytes", "WEXAL_LONG", repeat("\xC3\xA9", 150) + repeat("\xF0\x9F\x98\x80", 20)},
         {"an equals sign in the value", "WEXAL_EQ", "a=b=c"},
@@ -116,7 +115,8 @@ protected:
         // keeps everything up to the '>' (so no space before it).
         std::string windows_line = line;
         const std::size_t dollar = windows_line.find('$');
-        if (dollar != std::string::npos) windows_line = windows_line.substr(0, dollar) + "%" + windows_line.substr(dollar + 1) + "%";
+        if (dollar != std::string::npos)
+            windows_line = windows_line.substr(0, dollar) + "%" + windows_line.substr(dollar + 1) + "%";
         return "cmd /u /c echo " + windows_line + "> \"" + dir_ + "\\" + file + "\"";
 #else
         return "printf '%s\\n' \"" + line + "\" > '" + dir_ + "/" + file + "'";
@@ -152,7 +152,9 @@ protected:
 
 TEST_F(RealCommands, ACommandWritesAFileWithANonAsciiNameAndContent) {
     const std::string file = "\xE5\x90\x8D \xC3\xA9.txt";  // U+540D, a space, U+00E9
-    const std::string content = "Gr\xC3\xBC\xC3\x9F" "e, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80";
+    const std::string content =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80";
     ASSERT_EQ(exit_code(u8::system(write_line(content, file).c_str())), 0);
     EXPECT_EQ(read_file(file), expected_line(u"Gr\u00FC\u00DFe, \u4E16\u754C \U0001F600", content));
 }

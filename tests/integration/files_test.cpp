@@ -56,7 +56,8 @@ struct name_case {
 TEST_F(RealFiles, CreateReopenRenameAndRemoveFilesWithUtf8Names) {
     const std::vector<name_case> cases = {
         {"é, CJK and U+1F600", "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt",
-         "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt", "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"},
+         "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt",
+         "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"},
         {"an invalid byte becomes U+FFFD", "bad\xFFname.txt", "bad\xEF\xBF\xBDname.txt", "fixed.txt"},
         {"a truncated sequence becomes U+FFFD", "cut\xE2\x82", "cut\xEF\xBF\xBD", "whole\xE2\x82\xAC"},
         {"plain ASCII", "plain.txt", "plain.txt", "plain2.txt"},
@@ -65,13 +66,18 @@ TEST_F(RealFiles, CreateReopenRenameAndRemoveFilesWithUtf8Names) {
         SCOPED_TRACE(c.what);
         std::FILE* f = wexal::u8port::fopen(path(c.name).c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        ASSERT_GE(std::fputs("Gr\xC3\xBC\xC3\x9F" "e\n", f), 0);
+        ASSERT_GE(std::fputs("Gr\xC3\xBC\xC3\x9F"
+                             "e\n",
+                             f),
+                  0);
         std::fclose(f);
         EXPECT_EQ(listing(), std::vector<std::string>{c.on_disk});
 
         f = wexal::u8port::fopen(path(c.name).c_str(), "rb");
         ASSERT_NE(f, nullptr);
-        EXPECT_EQ(read_all(f), "Gr\xC3\xBC\xC3\x9F" "e\n");
+        EXPECT_EQ(read_all(f),
+                  "Gr\xC3\xBC\xC3\x9F"
+                  "e\n");
         // Reopen the same stream for appending under the same name.
         f = wexal::u8port::freopen(path(c.name).c_str(), "ab", f);
         ASSERT_NE(f, nullptr);
@@ -82,7 +88,9 @@ TEST_F(RealFiles, CreateReopenRenameAndRemoveFilesWithUtf8Names) {
         EXPECT_EQ(listing(), std::vector<std::string>{c.renamed});
         f = wexal::u8port::fopen(path(c.renamed).c_str(), "rb");
         ASSERT_NE(f, nullptr);
-        EXPECT_EQ(read_all(f), "Gr\xC3\xBC\xC3\x9F" "e\nmore\n");
+        EXPECT_EQ(read_all(f),
+                  "Gr\xC3\xBC\xC3\x9F"
+                  "e\nmore\n");
         std::fclose(f);
 
         EXPECT_EQ(wexal::u8port::remove(path(c.renamed).c_str()), 0);

@@ -85,7 +85,9 @@ TEST_F(FileStreams, Utf8NamesCreateReopenAndListTheSameFile) {
         {"a truncated sequence at the end", "cut\xE2\x82", "cut\xEF\xBF\xBD"},
         {"more than 255 bytes over several directories", cjk_dirs + "caf\xC3\xA9.txt", cjk_dirs + "caf\xC3\xA9.txt"},
     };
-    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e\n";
+    const std::string text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         reset();
@@ -96,7 +98,9 @@ TEST_F(FileStreams, Utf8NamesCreateReopenAndListTheSameFile) {
 
         const std::string padded = path(c.name) + "-not-part-of-the-name";
         u8::ifstream by_view(std::string_view(padded).substr(0, padded.size() - 21), ios::binary);
-        EXPECT_EQ(first_line(by_view), "Gr\xC3\xBC\xC3\x9F" "e");
+        EXPECT_EQ(first_line(by_view),
+                  "Gr\xC3\xBC\xC3\x9F"
+                  "e");
         u8::fstream by_pointer(path(c.name).c_str(), ios::in | ios::out | ios::ate);
         EXPECT_TRUE(by_pointer << "more");
 #if defined(__cpp_char8_t)
@@ -142,15 +146,34 @@ outcome open_and_use(const std::string& name, ios::openmode mode, bool existing)
 TEST_F(FileStreams, OpenModesBehaveAsInTheStandardStreams) {
     const std::string name = path("modes.txt");
     const ios::openmode in = ios::in, out = ios::out, app = ios::app, trunc = ios::trunc, ate = ios::ate;
-    for (const ios::openmode mode :
-         {in, out, out | trunc, out | app, app, in | out, in | out | trunc, in | out | app, in | app, trunc, in | trunc, out | ate,
-          in | ate, in | out | ate, app | trunc, out | app | trunc, in | ios::binary, out | ios::binary, in | out | ios::binary,
-          out | app | ios::binary}) {
+    for (const ios::openmode mode : {in,
+                                     out,
+                                     out | trunc,
+                                     out | app,
+                                     app,
+                                     in | out,
+                                     in | out | trunc,
+                                     in | out | app,
+                                     in | app,
+                                     trunc,
+                                     in | trunc,
+                                     out | ate,
+                                     in | ate,
+                                     in | out | ate,
+                                     app | trunc,
+                                     out | app | trunc,
+                                     in | ios::binary,
+                                     out | ios::binary,
+                                     in | out | ios::binary,
+                                     out | app | ios::binary}) {
         for (const bool existing : {false, true}) {
             SCOPED_TRACE(testing::Message() << "mode " << mode << (existing ? ", file exists" : ", no file"));
-            EXPECT_EQ((open_and_use<u8::ifstream>(name, mode, existing)), (open_and_use<std::ifstream>(name, mode, existing)));
-            EXPECT_EQ((open_and_use<u8::ofstream>(name, mode, existing)), (open_and_use<std::ofstream>(name, mode, existing)));
-            EXPECT_EQ((open_and_use<u8::fstream>(name, mode, existing)), (open_and_use<std::fstream>(name, mode, existing)));
+            EXPECT_EQ((open_and_use<u8::ifstream>(name, mode, existing)),
+                      (open_and_use<std::ifstream>(name, mode, existing)));
+            EXPECT_EQ((open_and_use<u8::ofstream>(name, mode, existing)),
+                      (open_and_use<std::ofstream>(name, mode, existing)));
+            EXPECT_EQ((open_and_use<u8::fstream>(name, mode, existing)),
+                      (open_and_use<std::fstream>(name, mode, existing)));
         }
     }
     EXPECT_EQ(open_and_use<u8::ofstream>(name, out, false).content, "x" + newline + "y" + newline);
@@ -161,7 +184,8 @@ TEST_F(FileStreams, AFailedOpenSetsFailbitCreatesNothingAndThrowsOnRequest) {
     const struct {
         const char* name;
         ios::openmode mode;
-    } cases[] = {{"missing-\xC3\xA9.txt", ios::in}, {"no-dir/new.txt", ios::out}, {"new.txt", ios::trunc}, {"", ios::out}};
+    } cases[] = {
+        {"missing-\xC3\xA9.txt", ios::in}, {"no-dir/new.txt", ios::out}, {"new.txt", ios::trunc}, {"", ios::out}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         u8::fstream s;

@@ -16,7 +16,8 @@ namespace {
 
 // The library's streams and the standard ones, alternately, on one buffer.
 int interleave() {
-    u8::cout << "1 Gr\xC3\xBC\xC3\x9F" "e ";
+    u8::cout << "1 Gr\xC3\xBC\xC3\x9F"
+                "e ";
     std::cout << "2 \xE4\xB8\x96 ";
     u8::cout << "3 \xFF\xC3 (malformed, passed as it is)\n";
     for (int i = 0; i < 1500; ++i) u8::cout << "\xC3\xBC";  // well past one console buffer
@@ -73,8 +74,8 @@ std::string flags_of(const std::ios_base& s) {
 }
 
 int objects() {
-    std::cout << "ties: " << name_of(u8::cout.tie()) << ' ' << name_of(u8::cin.tie()) << ' '
-              << name_of(u8::cerr.tie()) << ' ' << name_of(u8::clog.tie()) << '\n'
+    std::cout << "ties: " << name_of(u8::cout.tie()) << ' ' << name_of(u8::cin.tie()) << ' ' << name_of(u8::cerr.tie())
+              << ' ' << name_of(u8::clog.tie()) << '\n'
               << "buffers: " << name_of(u8::cout.rdbuf()) << ' ' << name_of(u8::cin.rdbuf()) << ' '
               << name_of(u8::cerr.rdbuf()) << ' ' << name_of(u8::clog.rdbuf()) << '\n'
               << "flags: " << flags_of(u8::cout) << ' ' << flags_of(u8::cin) << ' ' << flags_of(u8::cerr) << ' '

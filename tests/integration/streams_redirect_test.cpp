@@ -69,9 +69,7 @@ std::string read_file(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void write_file(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-}
+void write_file(const std::string& name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
 
 // What std::cout itself would put in the file: the Windows C runtime writes
 // standard output and error in text mode, each LF as CR LF. The library's
@@ -90,7 +88,9 @@ std::string as_written(const std::string& text) {
 }
 
 std::string interleaved_output() {
-    std::string text = "1 Gr\xC3\xBC\xC3\x9F" "e 2 \xE4\xB8\x96 3 \xFF\xC3 (malformed, passed as it is)\n";
+    std::string text =
+        "1 Gr\xC3\xBC\xC3\x9F"
+        "e 2 \xE4\xB8\x96 3 \xFF\xC3 (malformed, passed as it is)\n";
     for (int i = 0; i < 1500; ++i) text += "\xC3\xBC";
     return text + "|4\n";
 }
@@ -101,8 +101,8 @@ const std::string interleaved_errors = "e1 \xF0\x9F\x98\x80 e2 e3 e4\n";
 class RedirectedStreams : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string prefix =
-            std::string("wexal-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const std::string prefix = std::string("wexal-") +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
         out_ = prefix + "-out.txt";
         err_ = prefix + "-err.txt";
         in_ = prefix + "-in.txt";
@@ -153,8 +153,8 @@ TEST_F(RedirectedStreams, ObjectsBorrowTheStandardBuffersAndAreTiedToCout) {
     write_file(in_, "");
     ASSERT_EQ(run(child_program() + " objects <" + in_ + " >" + out_ + " 2>" + err_), 0);
     EXPECT_EQ(read_file(out_), as_written("ties: none cout cout cout\n"
-                                               "buffers: std::cout std::cin std::cerr std::cerr\n"
-                                               "flags: default default default+unitbuf default\n"));
+                                          "buffers: std::cout std::cin std::cerr std::cerr\n"
+                                          "flags: default default default+unitbuf default\n"));
 }
 
 TEST_F(RedirectedStreams, PendingOutputComesOutAtExit) {

@@ -65,9 +65,7 @@ public:
 #endif
     }
 
-    std::ostream* stream(const char* name) const {
-        return static_cast<winconsole_ostream*>(symbol(name));
-    }
+    std::ostream* stream(const char* name) const { return static_cast<winconsole_ostream*>(symbol(name)); }
 
     void unload() {
         if (handle_ == nullptr) return;
@@ -109,7 +107,10 @@ void set_test_variable() {
 #if defined(_WIN32)
     SetEnvironmentVariableW(L"WEXAL_UNLOAD_TEST", L"gr\u00FC\u00DFe");
 #else
-    ::setenv("WEXAL_UNLOAD_TEST", "gr\xC3\xBC\xC3\x9F" "e", 1);
+    ::setenv("WEXAL_UNLOAD_TEST",
+             "gr\xC3\xBC\xC3\x9F"
+             "e",
+             1);
 #endif
 }
 
@@ -157,7 +158,9 @@ void use_library(const loaded_library& lib, const char* last) {
     set_test_variable();
     const char* value = getenv("WEXAL_UNLOAD_TEST");
     ASSERT_NE(value, nullptr);
-    EXPECT_STREQ(value, "gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_STREQ(value,
+                 "gr\xC3\xBC\xC3\x9F"
+                 "e");
 
     *cout << "A";
     *clog << "B";  // flushes cout first
@@ -170,9 +173,7 @@ void use_library(const loaded_library& lib, const char* last) {
 
 class Unload : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(loaded_library::in_process()) << "this program must not link the library";
-    }
+    void SetUp() override { ASSERT_FALSE(loaded_library::in_process()) << "this program must not link the library"; }
 };
 
 // Redirected: the streams borrow the standard buffers. Standard error has no

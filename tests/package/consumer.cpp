@@ -34,7 +34,9 @@ struct global_writer {
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? std::string(argv[1]) + "/" : std::string();
     const std::string name = dir + "wexal-consumer-caf\xC3\xA9-\xF0\x9F\x98\x80.txt";  // café-😀
-    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e";                            // Grüße
+    const std::string text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e";  // Grüße
 
     if (std::FILE* out = u8::fopen(name.c_str(), "wb")) {
         expect(std::fputs(text.c_str(), out) >= 0, "fputs");

@@ -103,12 +103,12 @@ TEST_F(AllocationFailure, StackStringsAreEmptyAfterAFailedConversion) {
     const std::vector<failing_call> calls = {
         {"a wide_stackstring built from long text", [] {}, [&] { u8::wide_stackstring s(name_.c_str()); },
          nothing_to_check},
-        {"a wide_short_stackstring built from a long mode", [] {},
-         [&] { u8::wide_short_stackstring s(mode_.c_str()); }, nothing_to_check},
+        {"a wide_short_stackstring built from a long mode", [] {}, [&] { u8::wide_short_stackstring s(mode_.c_str()); },
+         nothing_to_check},
         {"a narrow_stackstring built from long text", [] {}, [&] { u8::narrow_stackstring s(wide_text.c_str()); },
          nothing_to_check},
-        {"a wide_stackstring holding heap text converting more",
-         [&] { held_wide.emplace(other_name_.c_str()); }, [&] { held_wide->convert(name_.c_str()); },
+        {"a wide_stackstring holding heap text converting more", [&] { held_wide.emplace(other_name_.c_str()); },
+         [&] { held_wide->convert(name_.c_str()); },
          [&](std::size_t, std::size_t) {
              EXPECT_TRUE(is_empty(*held_wide));
              // Still usable afterwards.
@@ -116,8 +116,7 @@ TEST_F(AllocationFailure, StackStringsAreEmptyAfterAFailedConversion) {
              EXPECT_TRUE(held_wide->uses_inline_buffer());
          }},
         {"a narrow_stackstring holding inline text converting long text",
-         [&] { held_narrow.emplace(wide_of(short_text).c_str()); },
-         [&] { held_narrow->convert(wide_text.c_str()); },
+         [&] { held_narrow.emplace(wide_of(short_text).c_str()); }, [&] { held_narrow->convert(wide_text.c_str()); },
          [&](std::size_t, std::size_t) { EXPECT_TRUE(is_empty(*held_narrow)); }},
     };
     for (const auto& c : calls) sweep(c);
@@ -165,8 +164,7 @@ TEST_F(AllocationFailure, EnvironmentCallsChangeNothingWhenTheyFail) {
          }},
         {"setenv asking first", fresh_environment, [&] { u8::setenv(variable_.c_str(), value_.c_str(), 0); },
          unchanged},
-        {"setenv overwriting", fresh_environment, [&] { u8::setenv(variable_.c_str(), value_.c_str(), 1); },
-         unchanged},
+        {"setenv overwriting", fresh_environment, [&] { u8::setenv(variable_.c_str(), value_.c_str(), 1); }, unchanged},
         {"putenv", fresh_environment, [&] { u8::putenv(assignment_.c_str()); }, unchanged},
         {"unsetenv",
          [&] {
@@ -205,41 +203,42 @@ TEST_F(AllocationFailure, PutBackBytesSurviveAStoreThatCannotGrow) {
     const char bytes[] = "abcdefghi";
     std::optional<u8::detail::console_input_buffer> buffer;
     std::size_t done = 0;
-    const failing_call c{
-        "put-backs into a fresh console input buffer",
-        [&] {
-            wexal::test::reset_fake_platform();
-            buffer.reset();
-            buffer.emplace(wexal::test::fake_handle(3));
-            done = 0;
-        },
-        [&] {
-            for (const char* p = bytes; *p != 0; ++p) {
-                ASSERT_NE(buffer->sputbackc(*p), std::char_traits<char>::eof());
-                ++done;
-            }
-        },
-        [&](std::size_t, std::size_t) {
-            // What was put back comes out last first, then the console's input.
-            fake_console().reads.push_back(wexal::test::console_read{{u8::wide_char('o'), u8::wide_char('k')}, false, 0});
-            std::string expected(bytes, done);
-            expected.assign(expected.rbegin(), expected.rend());
-            expected += "ok";
-            std::string got;
-            for (int ch = buffer->sbumpc(); ch != std::char_traits<char>::eof(); ch = buffer->sbumpc()) {
-                got += static_cast<char>(ch);
-            }
-            EXPECT_EQ(got, expected);
-            buffer.reset();
-        }};
+    const failing_call c{"put-backs into a fresh console input buffer",
+                         [&] {
+                             wexal::test::reset_fake_platform();
+                             buffer.reset();
+                             buffer.emplace(wexal::test::fake_handle(3));
+                             done = 0;
+                         },
+                         [&] {
+                             for (const char* p = bytes; *p != 0; ++p) {
+                                 ASSERT_NE(buffer->sputbackc(*p), std::char_traits<char>::eof());
+                                 ++done;
+                             }
+                         },
+                         [&](std::size_t, std::size_t) {
+                             // What was put back comes out last first, then the console's input.
+                             fake_console().reads.push_back(
+                                 wexal::test::console_read{{u8::wide_char('o'), u8::wide_char('k')}, false, 0});
+                             std::string expected(bytes, done);
+                             expected.assign(expected.rbegin(), expected.rend());
+                             expected += "ok";
+                             std::string got;
+                             for (int ch = buffer->sbumpc(); ch != std::char_traits<char>::eof();
+                                  ch = buffer->sbumpc()) {
+                                 got += static_cast<char>(ch);
+                             }
+                             EXPECT_EQ(got, expected);
+                             buffer.reset();
+                         }};
     sweep(c);
 }
 
 TEST_F(AllocationFailure, StreamsOnAConsoleReleaseEverythingWhenTheirBufferCannotBeMade) {
     const auto consoles = [] {
         wexal::test::reset_fake_platform();
-        for (std::uint32_t which : {static_cast<std::uint32_t>(-10), static_cast<std::uint32_t>(-11),
-                                    static_cast<std::uint32_t>(-12)}) {
+        for (std::uint32_t which :
+             {static_cast<std::uint32_t>(-10), static_cast<std::uint32_t>(-11), static_cast<std::uint32_t>(-12)}) {
             void* const h = wexal::test::fake_handle(static_cast<int>(which & 0xF));
             fake_console().std_handles[which] = h;
             fake_console().consoles.insert(h);

@@ -194,9 +194,8 @@ std::vector<conversion_case> conversion_cases() {
     const std::string mixed = "a\xC3\xA9\xE4\xB8\x96\xF0\x9F\x98\x80";
     const std::basic_string<u8::wide_char> mixed16 = {u8::wide_char('a'), u8::wide_char(0xE9), u8::wide_char(0x4E16),
                                                       u8::wide_char(0xD83D), u8::wide_char(0xDE00)};
-    std::vector<conversion_case> cases = {{"plain", {'p', 'l', 'a', 'i', 'n'}},
-                                          {mixed, mixed16},
-                                          {"x\xC3(\xFF", {'x', 0xFFFD, '(', 0xFFFD}}};
+    std::vector<conversion_case> cases = {
+        {"plain", {'p', 'l', 'a', 'i', 'n'}}, {mixed, mixed16}, {"x\xC3(\xFF", {'x', 0xFFFD, '(', 0xFFFD}}};
     conversion_case long_case;
     for (int i = 0; i < 80; ++i) {
         long_case.utf8 += mixed + "ascii run of text ";
@@ -213,13 +212,16 @@ TEST(ConcurrentConversion, ThreadsConvertingAtOnceAllGetTheirOwnResults) {
         for (int round = 0; round < 200; ++round) {
             const conversion_case& c = cases[static_cast<std::size_t>(i + round) % cases.size()];
             const u8::wide_stackstring wide(c.utf8.c_str());
-            if (wide.get() == nullptr || wide.get() != c.utf16) problems.push_back("to UTF-16, case " + c.utf8.substr(0, 8));
+            if (wide.get() == nullptr || wide.get() != c.utf16)
+                problems.push_back("to UTF-16, case " + c.utf8.substr(0, 8));
             const bool well_formed = c.utf16.find(u8::wide_char(0xFFFD)) == std::basic_string<u8::wide_char>::npos;
             if (!well_formed) continue;
             const u8::narrow_stackstring narrow(c.utf16.c_str());
-            if (narrow.get() == nullptr || narrow.get() != c.utf8) problems.push_back("to UTF-8, case " + c.utf8.substr(0, 8));
+            if (narrow.get() == nullptr || narrow.get() != c.utf8)
+                problems.push_back("to UTF-8, case " + c.utf8.substr(0, 8));
             std::vector<char> out(3 * c.utf16.size() + 1);
-            if (u8::transcode_into(out.data(), out.size(), c.utf16.data(), c.utf16.data() + c.utf16.size()) == nullptr ||
+            if (u8::transcode_into(out.data(), out.size(), c.utf16.data(), c.utf16.data() + c.utf16.size()) ==
+                    nullptr ||
                 out.data() != c.utf8) {
                 problems.push_back("transcode_into, case " + c.utf8.substr(0, 8));
             }

@@ -35,7 +35,11 @@ struct console_read {
 };
 
 // What one ReadConsoleW call did: the units it delivered, whether it failed, the last error it left.
-struct console_read_made { std::uint32_t count; bool failed; std::uint32_t last_error; };
+struct console_read_made {
+    std::uint32_t count;
+    bool failed;
+    std::uint32_t last_error;
+};
 
 struct fake_console_state {
     // GetStdHandle answers per standard handle number; a missing entry is null.

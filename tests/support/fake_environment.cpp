@@ -31,9 +31,8 @@ wide_arg record(const u8port::wide_char* s) {
 
 std::size_t lookups_so_far() {
     const auto& calls = fake_environment().calls;
-    return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [](const environment_call& c) {
-        return c.function == "GetEnvironmentVariableW";
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        calls.begin(), calls.end(), [](const environment_call& c) { return c.function == "GetEnvironmentVariableW"; }));
 }
 
 // Windows takes a name that starts with '=' (the per-drive directories are

@@ -19,14 +19,14 @@ namespace wexal {
 namespace test {
 
 struct environment_call {
-    std::string function;  // "GetEnvironmentVariableW", "SetEnvironmentVariableW" or "_wsystem"
-    wide_arg name;         // the variable name, or _wsystem's command line
-    wide_arg value;        // SetEnvironmentVariableW's value (nullopt: null, a removal)
+    std::string function;        // "GetEnvironmentVariableW", "SetEnvironmentVariableW" or "_wsystem"
+    wide_arg name;               // the variable name, or _wsystem's command line
+    wide_arg value;              // SetEnvironmentVariableW's value (nullopt: null, a removal)
     std::uint32_t capacity = 0;  // GetEnvironmentVariableW's buffer capacity
     // The buffer's first unit as the call found it (before writing), when the
     // capacity is not 0: shows what a caller would read if nothing were written.
     std::optional<u8port::wide_char> first_unit;
-    std::int64_t result = 0;      // what the call returned
+    std::int64_t result = 0;       // what the call returned
     std::uint32_t last_error = 0;  // the calling thread's last error after the call
 };
 

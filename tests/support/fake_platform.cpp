@@ -32,7 +32,6 @@ wide_arg record(const u8port::wide_char* s) {
     return wide_string(s);
 }
 
-
 // The hook runs first, before the recording allocates anything.
 fake_file_system& enter_file_call() {
     fake_file_system& files = fake_files();

@@ -30,8 +30,8 @@ using wide_arg = std::optional<wide_string>;
 wide_string wide(std::u16string_view units);
 
 struct file_call {
-    std::string function;       // "_wfopen", "_wfreopen", "_wremove" or "_wrename"
-    std::vector<wide_arg> args;  // the wide string arguments, in order
+    std::string function;         // "_wfopen", "_wfreopen", "_wremove" or "_wrename"
+    std::vector<wide_arg> args;   // the wide string arguments, in order
     std::FILE* stream = nullptr;  // the stream passed to _wfreopen
 };
 

@@ -21,10 +21,10 @@
 namespace wexal {
 namespace {
 
+using test::fake_console;
 using u8port::wide_char;
 using u8port::detail::console_buffer_test_access;
 using u8port::detail::console_input_buffer;
-using test::fake_console;
 
 constexpr int eof = -1;
 constexpr std::uint32_t error_operation_aborted = 995;
@@ -83,8 +83,7 @@ struct refill_case {
 };
 
 const refill_case refill_cases[] = {
-    {"a typed line", {read_of(u"h\u00E9llo \u4F60\U0001F600\r\n")},
-     {"h\xC3\xA9llo \xE4\xBD\xA0\xF0\x9F\x98\x80\n"}},
+    {"a typed line", {read_of(u"h\u00E9llo \u4F60\U0001F600\r\n")}, {"h\xC3\xA9llo \xE4\xBD\xA0\xF0\x9F\x98\x80\n"}},
     {"a carried lead surrogate and a letter", {read_of(u"x\xD83D"), read_of(u"y\r\n")}, {"x\xEF\xBF\xBDy\n"}},
     {"an embedded NUL", {read_of(std::u16string_view(u"a\0b", 3))}, {std::string("a\0b", 3)}},
     {"CR LF split by a full read", {padded_read(u"", u"\r"), read_of(u"\nb")}, {a1023 + "\nb"}},
@@ -93,26 +92,39 @@ const refill_case refill_cases[] = {
     {"a CR at the end of input", {read_of(u"a\r")}, {"a\r"}},
     {"a carried CR at the end of input", {padded_read(u"", u"\r")}, {a1023 + "\r"}},
     {"a carried CR followed by CR LF", {padded_read(u"", u"\r"), read_of(u"\r\n")}, {a1023 + "\r\n"}},
-    {"a carried CR before a failed read", {padded_read(u"", u"\r"), failed_read(), read_of(u"\n")},
+    {"a carried CR before a failed read",
+     {padded_read(u"", u"\r"), failed_read(), read_of(u"\n")},
      {a1023 + "\r", "\n"}},
     {"a surrogate pair and a CR LF cut at full reads",
      {padded_read(u"", u"\xD83D"), padded_read(u"\xDE00", u"\r", 1023), read_of(u"\n")},
      {a1023 + "\xF0\x9F\x98\x80" + std::string(1021, 'a') + "\n"}},
     {"ctrl+z after a carried CR ends the input behind it",
-     {padded_read(u"", u"\r"), read_of(u"\x1Arest\r\n"), read_of(u"x")}, {a1023 + "\r", "x"}},
+     {padded_read(u"", u"\r"), read_of(u"\x1Arest\r\n"), read_of(u"x")},
+     {a1023 + "\r", "x"}},
     {"a lone trail surrogate", {read_of(u"\xDE00z")}, {"\xEF\xBF\xBDz"}},
-    {"a lone lead surrogate read alone is no end of file", {read_of(u"\xD83D"), read_of(u"\xDE00!")},
+    {"a lone lead surrogate read alone is no end of file",
+     {read_of(u"\xD83D"), read_of(u"\xDE00!")},
      {"\xF0\x9F\x98\x80!"}},
-    {"ctrl+z first ends the input and drops its read", {read_of(u"\x1Arest\r\n"), read_of(u"next\r\n")},
+    {"ctrl+z first ends the input and drops its read",
+     {read_of(u"\x1Arest\r\n"), read_of(u"next\r\n")},
      {"", "next\n"}},
-    {"ctrl+z later is an ordinary byte", {read_of(u"a\x1A" u"b\r\n")}, {"a\x1A" "b\n"}},
-    {"ctrl+z behind a carried lead surrogate is an ordinary byte", {read_of(u"\xD83D"), read_of(u"\x1A" u"b")},
-     {"\xEF\xBF\xBD\x1A" "b"}},
+    {"ctrl+z later is an ordinary byte",
+     {read_of(u"a\x1A"
+              u"b\r\n")},
+     {"a\x1A"
+      "b\n"}},
+    {"ctrl+z behind a carried lead surrogate is an ordinary byte",
+     {read_of(u"\xD83D"), read_of(u"\x1A"
+                                  u"b")},
+     {"\xEF\xBF\xBD\x1A"
+      "b"}},
     {"ctrl+c handled by the program: read again",
-     {test::console_read{{}, false, error_operation_aborted}, read_of(u"after\r\n")}, {"after\n"}},
+     {test::console_read{{}, false, error_operation_aborted}, read_of(u"after\r\n")},
+     {"after\n"}},
     {"zero units without ctrl+c is the end of input", {read_of(u""), read_of(u"more")}, {"", "more"}},
     {"a failed read is an end of file, even after ctrl+c",
-     {test::console_read{{}, true, error_operation_aborted}, read_of(u"ok")}, {"", "ok"}},
+     {test::console_read{{}, true, error_operation_aborted}, read_of(u"ok")},
+     {"", "ok"}},
 };
 
 TEST_F(console_input_buffer_test, refills_deliver_console_input_as_utf8) {
@@ -129,13 +141,17 @@ TEST_F(console_input_buffer_test, refills_deliver_console_input_as_utf8) {
 TEST_F(console_input_buffer_test, a_surrogate_pair_split_between_two_reads_is_joined) {
     std::vector<wide_char> first(console_input_buffer::wbuffer_size - 1, wide_char('a'));
     first.push_back(wide_char(0xD83D));
-    fake_console().reads = {test::console_read{first, false, 0}, read_of(u"\xDE00" u"a\r\n")};
+    fake_console().reads = {test::console_read{first, false, 0}, read_of(u"\xDE00"
+                                                                         u"a\r\n")};
 
     EXPECT_EQ(console_buffer_test_access::underflow(*buffer_), 'a');
     EXPECT_EQ(buffer_->in_avail(), static_cast<std::streamsize>(console_input_buffer::wbuffer_size - 1));
     EXPECT_EQ(console_buffer_test_access::wpending(*buffer_), 1u);
-    EXPECT_EQ(read_bytes(console_input_buffer::wbuffer_size - 1), std::string(console_input_buffer::wbuffer_size - 1, 'a'));
-    EXPECT_EQ(read_all(), "\xF0\x9F\x98\x80" "a\n");
+    EXPECT_EQ(read_bytes(console_input_buffer::wbuffer_size - 1),
+              std::string(console_input_buffer::wbuffer_size - 1, 'a'));
+    EXPECT_EQ(read_all(),
+              "\xF0\x9F\x98\x80"
+              "a\n");
     EXPECT_EQ(console_buffer_test_access::wpending(*buffer_), 0u);
     const std::vector<std::uint32_t> capacities = {1024, 1023, 1024};
     EXPECT_EQ(fake_console().read_capacities, capacities);
@@ -284,10 +300,10 @@ TEST_F(console_input_buffer_test, random_text_in_random_reads_arrives_as_one_con
             const std::uint32_t sizes[] = {1, 1 + below(8), 1 + below(2000)};
             std::size_t n = std::min<std::size_t>(text.size() - at, sizes[below(3)]);
             while (at + n < text.size() && text[at + n - 1] == wide_char('\r')) ++n;
-            fake_console().reads.push_back(test::console_read{
-                std::vector<wide_char>(text.begin() + static_cast<std::ptrdiff_t>(at),
-                                       text.begin() + static_cast<std::ptrdiff_t>(at + n)),
-                false, 0});
+            fake_console().reads.push_back(
+                test::console_read{std::vector<wide_char>(text.begin() + static_cast<std::ptrdiff_t>(at),
+                                                          text.begin() + static_cast<std::ptrdiff_t>(at + n)),
+                                   false, 0});
             at += n;
         }
         ASSERT_EQ(read_all(), whole_conversion(text));

@@ -19,11 +19,11 @@
 namespace wexal {
 namespace {
 
-using u8port::detail::console_buffer_test_access;
-using u8port::detail::console_output_buffer;
 using test::fake_console;
 using test::wide;
 using test::wide_string;
+using u8port::detail::console_buffer_test_access;
+using u8port::detail::console_output_buffer;
 
 constexpr int eof = -1;
 
@@ -62,16 +62,29 @@ struct flush_case {
 };
 
 const flush_case flush_cases[] = {
-    {"letters then half an emoji, then its rest", {"ab\xF0\x9F", "\x98\x80" "c"}, {u"ab", u"\U0001F600c"}},
+    {"letters then half an emoji, then its rest",
+     {"ab\xF0\x9F",
+      "\x98\x80"
+      "c"},
+     {u"ab", u"\U0001F600c"}},
     {"four-byte sequence split 1+3", {"\xF0", "\x9F\x98\x80"}, {u"", u"\U0001F600"}},
     {"four-byte sequence split 2+2", {"\xF0\x9F", "\x98\x80"}, {u"", u"\U0001F600"}},
     {"four-byte sequence split 3+1", {"\xF0\x9F\x98", "\x80"}, {u"", u"\U0001F600"}},
     {"incomplete euro sign, then its last byte", {"\xE2\x82", "\xAC"}, {u"", u"\u20AC"}},
     {"byte that cannot start a sequence", {"\xFF"}, {u"\uFFFD"}},
     {"lone continuation byte", {"\x80"}, {u"\uFFFD"}},
-    {"lead byte broken off by a letter keeps the letter", {"\xE2" "A"}, {u"\uFFFD" "A"}},
-    {"encoded surrogate", {"\xED\xA0\x80" "x"}, {u"\uFFFDx"}},
-    {"several scripts", {"Gr\xC3\xBC\xC3\x9F" "e \xCE\xBA\xCE\xB1\xCE\xBB\xCE\xB7 \xD0\xB4\xD0\xB0 \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x8E\x89\r\n"},
+    {"lead byte broken off by a letter keeps the letter",
+     {"\xE2"
+      "A"},
+     {u"\uFFFD"
+      "A"}},
+    {"encoded surrogate",
+     {"\xED\xA0\x80"
+      "x"},
+     {u"\uFFFDx"}},
+    {"several scripts",
+     {"Gr\xC3\xBC\xC3\x9F"
+      "e \xCE\xBA\xCE\xB1\xCE\xBB\xCE\xB7 \xD0\xB4\xD0\xB0 \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x8E\x89\r\n"},
      {u"Gr\u00FC\u00DFe \u03BA\u03B1\u03BB\u03B7 \u0434\u0430 \u4F60\u597D \U0001F389\r\n"}},
     {"an embedded NUL", {std::string("a\0b", 3)}, {std::u16string(u"a\0b", 3)}},
     {"nothing written: no console call", {""}, {}},
@@ -101,7 +114,8 @@ TEST_F(console_output_buffer_test, a_full_put_area_is_written_when_one_more_byte
     ASSERT_EQ(fake_console().writes.size(), 1u);
     EXPECT_EQ(fake_console().writes[0].units, wide_string(console_output_buffer::buffer_size, u8port::wide_char('x')));
     EXPECT_EQ(buffer_->pubsync(), 0);
-    EXPECT_EQ(fake_console().screen, wide_string(console_output_buffer::buffer_size, u8port::wide_char('x')) + wide(u"y"));
+    EXPECT_EQ(fake_console().screen,
+              wide_string(console_output_buffer::buffer_size, u8port::wide_char('x')) + wide(u"y"));
 }
 
 TEST_F(console_output_buffer_test, a_sequence_cut_by_the_end_of_the_put_area_is_completed) {
@@ -193,7 +207,9 @@ TEST_F(console_output_buffer_test, a_console_that_takes_no_units_ends_the_flush)
 
 TEST_F(console_output_buffer_test, units_taken_before_a_failure_are_not_written_again) {
     fake_console().write_outcomes = {{false, 4u}, {true, std::nullopt}};
-    write("abcd\xC3\xA9" "fgh");
+    write(
+        "abcd\xC3\xA9"
+        "fgh");
     EXPECT_EQ(buffer_->pubsync(), -1);
     EXPECT_EQ(fake_console().screen, wide(u"abcd"));
     EXPECT_EQ(buffer_->pubsync(), 0);
@@ -203,8 +219,8 @@ TEST_F(console_output_buffer_test, units_taken_before_a_failure_are_not_written_
 
 TEST_F(console_output_buffer_test, write_to_console_takes_at_most_one_put_area) {
     const std::string too_long(console_output_buffer::buffer_size + 1, 'a');
-    EXPECT_EQ(console_buffer_test_access::write_to_console(*buffer_, too_long.data(), static_cast<int>(too_long.size())),
-              -1);
+    EXPECT_EQ(
+        console_buffer_test_access::write_to_console(*buffer_, too_long.data(), static_cast<int>(too_long.size())), -1);
     EXPECT_TRUE(fake_console().writes.empty());
 
     const std::string full = std::string(console_output_buffer::buffer_size - 2, 'a') + "\xF0\x9F";
@@ -250,7 +266,9 @@ TEST_F(console_output_buffer_test, random_text_cut_anywhere_reaches_the_console_
             } else if (kind == 1) {
                 text += "\x80";
             } else if (kind == 2) {
-                text += "\xE2" "A";
+                text +=
+                    "\xE2"
+                    "A";
             } else {
                 static const std::uint32_t limits[] = {0x80, 0x800, 0x10000, 0x110000};
                 u8port::code_point c = below(limits[below(4)]);

@@ -44,10 +44,17 @@ TEST(Convert, WidenDefaultAndLossless) {
     const std::vector<row> rows = {
         {"empty", "", W(), W()},
         {"ASCII", "abc", w(u"abc"), w(u"abc")},
-        {"every width", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", w(u"a\u00E9\u20AC\U0001F600"), w(u"a\u00E9\u20AC\U0001F600")},
+        {"every width", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", w(u"a\u00E9\u20AC\U0001F600"),
+         w(u"a\u00E9\u20AC\U0001F600")},
         {"embedded NUL", S("a\0b", 3), w(u"a\0b"), w(u"a\0b")},
-        {"stray continuation", "a\x80" "b", w(u"a") + r + w(u"b"), w(u"a") + r + w(u"b")},
-        {"lead then letter", "\xE2" "A", r + w(u"A"), r + w(u"A")},
+        {"stray continuation",
+         "a\x80"
+         "b",
+         w(u"a") + r + w(u"b"), w(u"a") + r + w(u"b")},
+        {"lead then letter",
+         "\xE2"
+         "A",
+         r + w(u"A"), r + w(u"A")},
         {"truncated at the end", "a\xE2\x82", w(u"a") + r, w(u"a") + r},
         {"overlong", "\xC0\xAF", r + r, r + r},
         {"above U+10FFFF", "\xF4\x90\x80\x80", r, r},
@@ -59,7 +66,10 @@ TEST(Convert, WidenDefaultAndLossless) {
         {"trail then lead form", "\xED\xBF\xBF\xED\xA0\x80", r + r, W{0xDFFF, 0xD800}},
         {"a pair as two forms", "\xED\xA0\xBD\xED\xB8\x80", r + r, w(u"\U0001F600")},
         {"cut-off form", "\xED\xA0", r, r},
-        {"form missing its last byte", "\xED\xA0" "a", r + w(u"a"), r + w(u"a")},
+        {"form missing its last byte",
+         "\xED\xA0"
+         "a",
+         r + w(u"a"), r + w(u"a")},
     };
     for (const auto& c : rows) {
         SCOPED_TRACE(c.what);

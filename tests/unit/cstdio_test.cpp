@@ -37,7 +37,10 @@ TEST_F(FileCalls, NamesReachThePlatformAsUtf16) {
         {"é", "caf\xC3\xA9.txt", wide(u"caf\u00E9.txt")},
         {"CJK", "\xE6\x97\xA5\xE6\x9C\xAC", wide(u"\u65E5\u672C")},
         {"U+1F600 as a surrogate pair", "\xF0\x9F\x98\x80", wide(u"\xD83D\xDE00")},
-        {"invalid byte", "a\xFF" "b", wide(u"a\uFFFDb")},
+        {"invalid byte",
+         "a\xFF"
+         "b",
+         wide(u"a\uFFFDb")},
         {"truncated at the end", "name\xC3", wide(u"name\uFFFD")},
         {"Latin-1 name keeps its dot", "caf\xE9.txt", wide(u"caf\uFFFD.txt")},
     };

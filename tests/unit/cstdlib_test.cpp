@@ -76,11 +76,8 @@ TEST_F(EnvironmentCalls, GetenvServesShortValuesFromTheProbeAndSizesASecondLooku
         std::vector<std::uint32_t> capacities;
     };
     const std::vector<size_case> cases = {
-        {1, {64}},
-        {63, {64}},
-        {64, {64, 65}},
-        {65, {64, 66}},
-        {400, {64, 401}},  // 799 UTF-8 bytes: the holder takes a heap copy
+        {1, {64}},      {63, {64}},       {64, {64, 65}},
+        {65, {64, 66}}, {400, {64, 401}},  // 799 UTF-8 bytes: the holder takes a heap copy
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.units);
@@ -206,7 +203,11 @@ TEST_F(EnvironmentCalls, TextIsConvertedBothWaysWithReplacementForMalformedSeque
     const std::vector<value_case> values = {
         {"U+00E9", wide(u"caf\u00E9"), "caf\xC3\xA9"},
         {"a surrogate pair", wide(u"\xD83D\xDE00!"), "\xF0\x9F\x98\x80!"},
-        {"a lone trail surrogate", wide(u"a\xDC00" "b"), "a\xEF\xBF\xBD" "b"},
+        {"a lone trail surrogate",
+         wide(u"a\xDC00"
+              "b"),
+         "a\xEF\xBF\xBD"
+         "b"},
         {"a lead surrogate at the end", wide(u"a\xD800"), "a\xEF\xBF\xBD"},
         {"two lead surrogates", wide(u"\xD800\xD800\xDE00"), "\xEF\xBF\xBD\xF0\x90\x88\x80"},
     };
@@ -379,7 +380,7 @@ TEST_F(EnvironmentCalls, PutenvSplitsAtTheFirstEqualsSign) {
     struct split_case {
         const char* assignment;
         int result;
-        wide_arg name;   // nullopt with value nullopt: no call at all
+        wide_arg name;  // nullopt with value nullopt: no call at all
         wide_arg value;
     };
     const std::vector<split_case> cases = {

@@ -111,7 +111,7 @@ struct output_case {
     int fd;
     handle_kind out_kind;
     handle_kind err_kind;
-    void* expected_console;         // the handle an owned buffer writes to; null: borrowed
+    void* expected_console;  // the handle an owned buffer writes to; null: borrowed
     std::streambuf* expected_borrowed;
     calls expected_calls;
 };
@@ -148,7 +148,9 @@ TEST_F(StreamObjects, OutputStreamOwnsAConsoleBufferOnlyOnAConsole) {
             continue;
         }
         ASSERT_NE(dynamic_cast<console_output_buffer*>(s.rdbuf()), nullptr) << c.what;
-        s << "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80" << std::flush;
+        s << "Gr\xC3\xBC\xC3\x9F"
+             "e \xF0\x9F\x98\x80"
+          << std::flush;
         EXPECT_EQ(console_writes(), (std::vector<shown>{{c.expected_console, wide(u"Gr\u00FC\u00DFe \xD83D\xDE00")}}))
             << c.what;
     }

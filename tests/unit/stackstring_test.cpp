@@ -68,10 +68,14 @@ TEST(TranscodeInto, CapacityZeroWritesNothing) {
 
 TEST(TranscodeInto, Utf16ToUtf8ReplacesBrokenPairsWithoutLosingTheNextUnit) {
     const std::vector<std::pair<std::vector<wide_char>, std::string>> cases = {
-        {{0xD83D, 0x0041}, "\xEF\xBF\xBD" "A"},
+        {{0xD83D, 0x0041},
+         "\xEF\xBF\xBD"
+         "A"},
         {{0xDC00}, "\xEF\xBF\xBD"},
         {{0xD83D, 0xDE00}, "\xF0\x9F\x98\x80"},
-        {{0x20AC, 0x00E9, 0x0041}, "\xE2\x82\xAC\xC3\xA9" "A"},
+        {{0x20AC, 0x00E9, 0x0041},
+         "\xE2\x82\xAC\xC3\xA9"
+         "A"},
         {{0xD83D}, "\xEF\xBF\xBD"},
     };
     for (const auto& [units, bytes] : cases) {

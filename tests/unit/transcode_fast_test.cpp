@@ -37,7 +37,8 @@ class kernel_choice : public testing::Environment {
         const char* const name = std::getenv("WEXAL_TRANSCODE_KERNEL");
         for (const d::transcode_kernel kernel : d::all_transcode_kernels) {
             if (name == nullptr || std::strcmp(name, d::name_of(kernel)) != 0) continue;
-            if (!d::use_transcode_kernel(kernel)) GTEST_SKIP() << "the processor has no " << name << ": kernel not tested";
+            if (!d::use_transcode_kernel(kernel))
+                GTEST_SKIP() << "the processor has no " << name << ": kernel not tested";
             return;
         }
         FAIL() << "WEXAL_TRANSCODE_KERNEL names no kernel";
@@ -134,9 +135,9 @@ testing::AssertionResult same_as_reference(const In* begin, const In* end, std::
         return s.str();
     };
     if ((fast_result == nullptr) != (plain_result == nullptr) || (fast_result != nullptr && fast_result != fast_out)) {
-        return testing::AssertionFailure() << "returned " << (fast_result == nullptr ? "null" : "a pointer")
-                                           << ", the plain loop " << (plain_result == nullptr ? "null" : "out")
-                                           << "; " << describe();
+        return testing::AssertionFailure()
+               << "returned " << (fast_result == nullptr ? "null" : "a pointer") << ", the plain loop "
+               << (plain_result == nullptr ? "null" : "out") << "; " << describe();
     }
     for (std::size_t i = 0; i < fast.size(); ++i) {
         if (fast[i] != plain[i]) {
@@ -160,14 +161,15 @@ testing::AssertionResult same_as_reference(const In* begin, const In* end, std::
                             std::equal(counted.begin(), counted.begin() + static_cast<std::ptrdiff_t>(start + written),
                                        fast.begin()) &&
                             std::equal(counted.begin() + static_cast<std::ptrdiff_t>(start + written + 1),
-                                       counted.end(), fast.begin() + static_cast<std::ptrdiff_t>(start + written + 1)) &&
+                                       counted.end(),
+                                       fast.begin() + static_cast<std::ptrdiff_t>(start + written + 1)) &&
                             counted[start + written] == output_fill<Out>();
     if (!same_units || r.complete != (fast_result != nullptr) || (r.complete && r.in != end) ||
         wexal::u8port::transcoded_length<Out>(begin, r.in) != written ||
         wexal::u8port::transcoded_length<Out>(r.in, end) != total - written) {
-        return testing::AssertionFailure() << "transcode wrote " << written << " units (complete " << r.complete
-                                           << ", stopped at input unit " << (r.in - begin) << ", length " << total
-                                           << ") unlike transcode_into; " << describe();
+        return testing::AssertionFailure()
+               << "transcode wrote " << written << " units (complete " << r.complete << ", stopped at input unit "
+               << (r.in - begin) << ", length " << total << ") unlike transcode_into; " << describe();
     }
     return testing::AssertionSuccess();
 }
@@ -198,13 +200,16 @@ constexpr flavour all_flavours[] = {flavour::mostly_ascii, flavour::well_formed,
 // A code point of the given UTF-8 width (1 to 4), never a surrogate.
 std::uint32_t code_point_of_width(prng& random, std::uint32_t width) {
     switch (width) {
-    case 1: return random.below(0x80);
-    case 2: return 0x80 + random.below(0x780);
+    case 1:
+        return random.below(0x80);
+    case 2:
+        return 0x80 + random.below(0x780);
     case 3: {
         const std::uint32_t c = 0x800 + random.below(0xF000);
         return c >= 0xD800 ? c + 0x800 : c;
     }
-    default: return 0x10000 + random.below(0x100000);
+    default:
+        return 0x10000 + random.below(0x100000);
     }
 }
 
@@ -218,7 +223,8 @@ std::string random_utf8(prng& random, std::size_t length, flavour kind) {
     while (s.size() < length) {
         if (kind == flavour::runs) {
             const std::uint32_t width = 1 + random.below(4);
-            for (std::uint32_t n = 1 + random.below(40); n != 0; --n) append_utf8(s, code_point_of_width(random, width));
+            for (std::uint32_t n = 1 + random.below(40); n != 0; --n)
+                append_utf8(s, code_point_of_width(random, width));
             continue;
         }
         const std::uint32_t r = random.below(100);
@@ -230,14 +236,28 @@ std::string random_utf8(prng& random, std::size_t length, flavour kind) {
         }
         const std::uint32_t pick = kind == flavour::hostile ? random.below(14) : random.below(4);
         switch (pick) {
-        case 0: append_utf8(s, 0x80 + random.below(0x780)); break;
-        case 1: append_utf8(s, 0x800 + random.below(0xD000)); break;      // below the surrogates
-        case 2: append_utf8(s, 0xE000 + random.below(0x2000)); break;     // above them, up to U+FFFF
-        case 3: append_utf8(s, 0x10000 + random.below(0x100000)); break;  // four bytes
-        case 4: s += static_cast<char>(0x80 + random.below(0x40)); break;  // stray continuation
-        case 5: s += static_cast<char>(0xC0 + random.below(2)); break;     // C0, C1
-        case 6: s += static_cast<char>(0xF5 + random.below(11)); break;    // F5..FF
-        case 7: {  // a sequence cut short by an ASCII byte or by another lead
+        case 0:
+            append_utf8(s, 0x80 + random.below(0x780));
+            break;
+        case 1:
+            append_utf8(s, 0x800 + random.below(0xD000));
+            break;  // below the surrogates
+        case 2:
+            append_utf8(s, 0xE000 + random.below(0x2000));
+            break;  // above them, up to U+FFFF
+        case 3:
+            append_utf8(s, 0x10000 + random.below(0x100000));
+            break;  // four bytes
+        case 4:
+            s += static_cast<char>(0x80 + random.below(0x40));
+            break;  // stray continuation
+        case 5:
+            s += static_cast<char>(0xC0 + random.below(2));
+            break;  // C0, C1
+        case 6:
+            s += static_cast<char>(0xF5 + random.below(11));
+            break;  // F5..FF
+        case 7: {   // a sequence cut short by an ASCII byte or by another lead
             std::string full;
             append_utf8(full, 0x80 + random.below(0x10FF00));
             if (full.size() > 1) full.resize(1 + random.below(static_cast<std::uint32_t>(full.size() - 1)));
@@ -300,20 +320,32 @@ wide_string random_utf16(prng& random, std::size_t length, flavour kind) {
         }
         const std::uint32_t pick = kind == flavour::hostile ? random.below(8) : random.below(4);
         switch (pick) {
-        case 0: s += static_cast<wide_char>(0x80 + random.below(0x780)); break;
-        case 1: s += static_cast<wide_char>(0x800 + random.below(0xD000)); break;
-        case 2: s += static_cast<wide_char>(0xE000 + random.below(0x2000)); break;
+        case 0:
+            s += static_cast<wide_char>(0x80 + random.below(0x780));
+            break;
+        case 1:
+            s += static_cast<wide_char>(0x800 + random.below(0xD000));
+            break;
+        case 2:
+            s += static_cast<wide_char>(0xE000 + random.below(0x2000));
+            break;
         case 3:
             s += static_cast<wide_char>(0xD800 + random.below(0x400));
             s += static_cast<wide_char>(0xDC00 + random.below(0x400));
             break;
-        case 4: s += static_cast<wide_char>(0xD800 + random.below(0x400)); break;  // lone lead
-        case 5: s += static_cast<wide_char>(0xDC00 + random.below(0x400)); break;  // lone trail
-        case 6:  // trail before lead
+        case 4:
+            s += static_cast<wide_char>(0xD800 + random.below(0x400));
+            break;  // lone lead
+        case 5:
+            s += static_cast<wide_char>(0xDC00 + random.below(0x400));
+            break;  // lone trail
+        case 6:     // trail before lead
             s += static_cast<wide_char>(0xDC00 + random.below(0x400));
             s += static_cast<wide_char>(0xD800 + random.below(0x400));
             break;
-        default: s += static_cast<wide_char>(random.below(0x10000)); break;
+        default:
+            s += static_cast<wide_char>(random.below(0x10000));
+            break;
         }
     }
     s.resize(length);  // may leave a lead surrogate last, which is wanted
@@ -342,20 +374,16 @@ void check_every_length_and_capacity(std::uint64_t seed) {
         for (std::size_t length = 0; length <= 200; ++length) {
             const std::basic_string<In> input = random_input<In>(random, length, kind);
             for (std::size_t capacity = 0; capacity <= length * max_width + 2; ++capacity) {
-                ASSERT_TRUE(same_as_reference<Out>(input, capacity, (length + capacity) % 16,
-                                                   (capacity * 3 + length) % 16));
+                ASSERT_TRUE(
+                    same_as_reference<Out>(input, capacity, (length + capacity) % 16, (capacity * 3 + length) % 16));
             }
         }
     }
 }
 
-TRANSCODE_TEST(RandomUtf8OfEveryLengthIntoEveryCapacity) {
-    check_every_length_and_capacity<wide_char, char>(1);
-}
+TRANSCODE_TEST(RandomUtf8OfEveryLengthIntoEveryCapacity) { check_every_length_and_capacity<wide_char, char>(1); }
 
-TRANSCODE_TEST(RandomUtf16OfEveryLengthIntoEveryCapacity) {
-    check_every_length_and_capacity<char, wide_char>(2);
-}
+TRANSCODE_TEST(RandomUtf16OfEveryLengthIntoEveryCapacity) { check_every_length_and_capacity<char, wide_char>(2); }
 
 // Every pairing of input and output alignment, with room to spare, exactly
 // enough room, one unit too few and half of what is needed.
@@ -443,13 +471,38 @@ void check_inside_long_text(const std::vector<std::basic_string<In>>& sequences)
 
 TRANSCODE_TEST(Utf8SequencesAtBlockEdgesAndInLongText) {
     const std::vector<std::string> sequences = {
-        "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF",  // well-formed
-        "\xC3", "\xE2\x82", "\xF0\x9F\x98",                                                // cut short
-        "\xC3" "A", "\xE2" "A", "\xE2\x82" "A", "\xF0\x9F\x98" "A", "\xC3\xC3\xA9",        // broken off
-        "\x80", "\xBF\xBF", "\xC0\x80", "\xC1\xBF", "\xF5\x80\x80\x80", "\xFF",            // never leads
-        "\xE0\x80\x80", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",                                // overlong
-        "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80",                                // surrogate, too big
-        "\xC3\xC3", "\xC3\xA9\xC3\xA9", "\xE4\xB8\x80\xC3\xA9",                              // next to accents
+        "\xC3\xA9",
+        "\xE2\x82\xAC",
+        "\xF0\x9F\x98\x80",
+        "\xEF\xBF\xBF",
+        "\xF4\x8F\xBF\xBF",  // well-formed
+        "\xC3",
+        "\xE2\x82",
+        "\xF0\x9F\x98",  // cut short
+        "\xC3"
+        "A",
+        "\xE2"
+        "A",
+        "\xE2\x82"
+        "A",
+        "\xF0\x9F\x98"
+        "A",
+        "\xC3\xC3\xA9",  // broken off
+        "\x80",
+        "\xBF\xBF",
+        "\xC0\x80",
+        "\xC1\xBF",
+        "\xF5\x80\x80\x80",
+        "\xFF",  // never leads
+        "\xE0\x80\x80",
+        "\xE0\x9F\xBF",
+        "\xF0\x8F\xBF\xBF",  // overlong
+        "\xED\xA0\x80",
+        "\xED\xBF\xBF",
+        "\xF4\x90\x80\x80",  // surrogate, too big
+        "\xC3\xC3",
+        "\xC3\xA9\xC3\xA9",
+        "\xE4\xB8\x80\xC3\xA9",  // next to accents
     };
     check_at_block_edges<wide_char, char>(sequences);
     check_inside_long_text<wide_char, char>(sequences);
@@ -462,11 +515,15 @@ TRANSCODE_TEST(Utf16SequencesAtBlockEdgesAndInLongText) {
         return s;
     };
     const std::vector<wide_string> sequences = {
-        units({0x7F}), units({0x80}), units({0x7FF}), units({0x800}), units({0xFFFF}),  // widths 1 to 3
-        units({0xD83D, 0xDE00}), units({0xDBFF, 0xDFFF}),                             // pairs
-        units({0xD83D}), units({0xDE00}), units({0xDE00, 0xD83D}),                    // unpaired
-        units({0xD83D, 0x41}), units({0xD83D, 0xD83D, 0xDE00}), units({0xD83D, 0x20AC}),
-        units({0xE9, 0xE9}), units({0x4E00, 0xE9}), units({0x4E00, 0x4E01, 0x4E02}),         // next to accents
+        units({0x7F}),           units({0x80}),
+        units({0x7FF}),          units({0x800}),
+        units({0xFFFF}),                                   // widths 1 to 3
+        units({0xD83D, 0xDE00}), units({0xDBFF, 0xDFFF}),  // pairs
+        units({0xD83D}),         units({0xDE00}),
+        units({0xDE00, 0xD83D}),  // unpaired
+        units({0xD83D, 0x41}),   units({0xD83D, 0xD83D, 0xDE00}),
+        units({0xD83D, 0x20AC}), units({0xE9, 0xE9}),
+        units({0x4E00, 0xE9}),   units({0x4E00, 0x4E01, 0x4E02}),  // next to accents
     };
     check_at_block_edges<char, wide_char>(sequences);
     check_inside_long_text<char, wide_char>(sequences);
@@ -478,7 +535,8 @@ template <typename Out, typename In>
 void check_corpus(const std::basic_string<In>& corpus, const char* name) {
     SCOPED_TRACE(name);
     const std::size_t needed = needed_capacity<Out>(corpus);
-    std::vector<std::size_t> capacities = {needed, needed - 1, needed + 1, corpus.size() * (sizeof(Out) == 1 ? 4 : 2) + 1};
+    std::vector<std::size_t> capacities = {needed, needed - 1, needed + 1,
+                                           corpus.size() * (sizeof(Out) == 1 ? 4 : 2) + 1};
     for (std::size_t part = 1; part < 8; ++part) capacities.push_back(needed * part / 8 + part);
     for (const std::size_t capacity : capacities) ASSERT_TRUE(same_as_reference<Out>(corpus, capacity, 0, 0));
 

@@ -65,8 +65,8 @@ TEST(Utf8Decode, FollowsTheDecodingTable) {
     };
     for (const auto& c : cases) {
         const std::vector<char> input(c.bytes.begin(), c.bytes.end());
-        EXPECT_EQ(decode_all<utf8_codec>(input), c.expected) << "input of " << c.bytes.size() << " bytes, first "
-                                                             << (c.bytes.empty() ? -1 : c.bytes[0]);
+        EXPECT_EQ(decode_all<utf8_codec>(input), c.expected)
+            << "input of " << c.bytes.size() << " bytes, first " << (c.bytes.empty() ? -1 : c.bytes[0]);
     }
 }
 
@@ -104,7 +104,9 @@ TEST(Utf8Codec, LeadByteClassificationCoversEveryByte) {
         const char* cursor = &lone;
         const code_point c = utf8_codec::decode(cursor, &lone + 1);
         EXPECT_EQ(cursor, &lone + 1) << "byte " << b;
-        EXPECT_EQ(c, expected == 0 ? static_cast<code_point>(b) : expected < 0 ? invalid_input : truncated_input)
+        EXPECT_EQ(c, expected == 0  ? static_cast<code_point>(b)
+                     : expected < 0 ? invalid_input
+                                    : truncated_input)
             << "byte " << b;
     }
 }

@@ -69,7 +69,7 @@ public:
     // Writes at most max_frames addresses into out_frames, after skipping the
     // innermost skip frames, and returns how many it wrote.
     WEXAL_CALLTRAIL_API static std::uint64_t collect(const void** out_frames, std::uint64_t max_frames,
-                                                      std::uint64_t skip) noexcept;
+                                                     std::uint64_t skip) noexcept;
 };
 
 // Writes a description of frames_count frames to the file named file_name

@@ -50,15 +50,13 @@ namespace detail {
 // copied, since it need not be NUL-terminated). Never a null pointer constant,
 // so that nullptr keeps choosing the const char* forms.
 template <typename T>
-inline constexpr bool is_char8_text_v =
-    !std::is_same_v<T, std::nullptr_t> && std::is_convertible_v<const T&, std::u8string_view>;
+inline constexpr bool is_char8_text_v = !std::is_same_v<T, std::nullptr_t> &&
+                                        std::is_convertible_v<const T&, std::u8string_view>;
 
 // Every argument is text, and at least one is C++20 UTF-8 text.
 template <typename... T>
-using if_char8_text_args =
-    std::enable_if_t<((is_char8_text_v<T> || std::is_convertible_v<const T&, const char*>) && ...) &&
-                         (is_char8_text_v<T> || ...),
-                     int>;
+using if_char8_text_args = std::enable_if_t<
+    ((is_char8_text_v<T> || std::is_convertible_v<const T&, const char*>)&&...) && (is_char8_text_v<T> || ...), int>;
 
 // One argument as the const char* the exported call takes, valid until the
 // end of the full expression.

@@ -158,9 +158,7 @@ inline std::string narrow(wide_string_view utf16) {
 }
 
 // NUL-terminated forms; null gives an empty string.
-inline wide_string widen(const char* utf8) {
-    return utf8 == nullptr ? wide_string() : widen(std::string_view(utf8));
-}
+inline wide_string widen(const char* utf8) { return utf8 == nullptr ? wide_string() : widen(std::string_view(utf8)); }
 inline std::string narrow(const wide_char* utf16) {
     return utf16 == nullptr ? std::string() : narrow(wide_string_view(utf16));
 }
@@ -172,7 +170,8 @@ inline wide_string widen(std::string_view wtf8, lossless_t) {
     const char* const first = detail::find_surrogate_form(begin, end);
     if (first == end) return widen(wtf8);
     return detail::transcode_lossless<wide_char>(
-        begin, end, transcoded_length<wide_char>(begin, end), first, 3, detail::find_surrogate_form, [](const char* p, wide_char* out) {
+        begin, end, transcoded_length<wide_char>(begin, end), first, 3, detail::find_surrogate_form,
+        [](const char* p, wide_char* out) {
             *out = static_cast<wide_char>(0xD000u | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
                                           (static_cast<unsigned char>(p[2]) & 0x3Fu));
             return out + 1;
@@ -188,14 +187,14 @@ inline std::string narrow(wide_string_view utf16, lossless_t) {
     bool surrogates;
     const std::size_t length = detail::utf8_length_of(begin, end, surrogates);
     const wide_char* const first = surrogates ? detail::find_unpaired_surrogate(begin, end) : end;
-    return detail::transcode_lossless<char>(
-        begin, end, length, first, 1, detail::find_unpaired_surrogate, [](const wide_char* p, char* out) {
-            const unsigned u = static_cast<std::uint16_t>(*p);
-            out[0] = static_cast<char>(0xEDu);
-            out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
-            out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
-            return out + 3;
-        });
+    return detail::transcode_lossless<char>(begin, end, length, first, 1, detail::find_unpaired_surrogate,
+                                            [](const wide_char* p, char* out) {
+                                                const unsigned u = static_cast<std::uint16_t>(*p);
+                                                out[0] = static_cast<char>(0xEDu);
+                                                out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
+                                                out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
+                                                return out + 3;
+                                            });
 }
 
 inline wide_string widen(const char* wtf8, lossless_t tag) {
@@ -214,9 +213,8 @@ namespace detail {
 template <typename C>
 using if_char8_unit = std::enable_if_t<std::is_same_v<C, char8_t>, int>;
 template <typename S>
-using if_u8string_arg = std::enable_if_t<std::is_convertible_v<const S&, std::u8string_view> &&
-                                         !std::is_convertible_v<const S&, const char8_t*>,
-                                     int>;
+using if_u8string_arg = std::enable_if_t<
+    std::is_convertible_v<const S&, std::u8string_view> && !std::is_convertible_v<const S&, const char8_t*>, int>;
 
 inline std::string_view u8_as_chars(std::u8string_view s) noexcept {
     return std::string_view(reinterpret_cast<const char*>(s.data()), s.size());

@@ -39,8 +39,7 @@
 #include <wexal/u8port/utf.hpp>
 
 // WEXAL_U8PORT_NO_SIMD forces the portable paths (the tests build them too).
-#if !defined(WEXAL_U8PORT_NO_SIMD) && \
-    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
+#if !defined(WEXAL_U8PORT_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define WEXAL_U8PORT_HAS_SSE2 1
 #include <emmintrin.h>
 #else
@@ -128,7 +127,8 @@ inline void copy_short(void* to, const void* from, std::size_t n) noexcept {
     const unsigned char* s = static_cast<const unsigned char*>(from);
     if (n >= 16) {
         for (std::size_t i = 0; i + 16 < n; i += 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16)));
@@ -213,22 +213,25 @@ inline bool decode_utf8_block(const unsigned char* p, utf8_block& block) noexcep
         _mm_or_si128(
             _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-32)), _mm_cmplt_epi8(v1, _mm_set1_epi8(-96))),
                          _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-19)), _mm_cmpgt_epi8(v1, _mm_set1_epi8(-97)))),
-            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-16)), _mm_cmplt_epi8(v1, _mm_set1_epi8(-112))),
-                         _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-12)), _mm_cmpgt_epi8(v1, _mm_set1_epi8(-113))))));
+            _mm_or_si128(
+                _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-16)), _mm_cmplt_epi8(v1, _mm_set1_epi8(-112))),
+                _mm_and_si128(_mm_cmpeq_epi8(v0, _mm_set1_epi8(-12)), _mm_cmpgt_epi8(v1, _mm_set1_epi8(-113))))));
     // E0 80..9F and F0 80..8F are overlong, ED A0..BF a surrogate, F4 90..BF too big.
-    const std::uint32_t c = static_cast<std::uint32_t>(_mm_movemask_epi8(cont)) |
-                            ((static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(v3, _mm_set1_epi8(-64)))) >> 13) << 16);
+    const std::uint32_t c =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(cont)) |
+        ((static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(v3, _mm_set1_epi8(-64)))) >> 13) << 16);
     const std::uint32_t non_ascii = static_cast<std::uint32_t>(_mm_movemask_epi8(v0));
     const std::uint32_t l = static_cast<std::uint32_t>(_mm_movemask_epi8(lead)) & non_ascii;
-    const std::uint32_t l3 =
-        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-33)))) & non_ascii;
-    const std::uint32_t l4 =
-        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-17)))) & non_ascii;
+    const std::uint32_t l3 = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-33)))) &
+                             non_ascii;
+    const std::uint32_t l4 = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(v0, _mm_set1_epi8(-17)))) &
+                             non_ascii;
     // Where continuation bytes belong: after every lead, two after a three-
     // or four-byte one, three after a four-byte one. Among the 16 they must
     // be exactly the continuation bytes; after them, continuation bytes.
     const std::uint32_t expected = (l << 1) | (l3 << 2) | (l4 << 3);
-    if ((((expected ^ c) & (0xFFFFu | expected)) | static_cast<std::uint32_t>(_mm_movemask_epi8(bad))) != 0) return false;
+    if ((((expected ^ c) & (0xFFFFu | expected)) | static_cast<std::uint32_t>(_mm_movemask_epi8(bad))) != 0)
+        return false;
 
     const __m128i zero = _mm_setzero_si128();
     const auto units_of = [](__m128i b0, __m128i b1, __m128i b2) {
@@ -339,7 +342,8 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
                     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8),
                                      _mm_or_si128(_mm_and_si128(high, _mm_unpackhi_epi8(v, zero)),
                                                   _mm_andnot_si128(high, _mm_unpackhi_epi8(next, zero))));
-                    out[k] = static_cast<wide_char>(((p[k] & 0x1Fu) << 6) | (p[k + 1] & 0x3Fu));  // past the end when none
+                    out[k] = static_cast<wide_char>(((p[k] & 0x1Fu) << 6) |
+                                                    (p[k + 1] & 0x3Fu));  // past the end when none
                     const std::size_t produced = 16 - (k < 16 ? 1 : 0);
                     ascii_blocks = mask == 0 ? ascii_blocks + 1 : 0;
                     p += 16;
@@ -448,15 +452,15 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
                 continue;
             }
         } else if ((w & 0xC0E0u) == 0x80C0u) {  // 110xxxxx 10xxxxxx
-            if (b0 >= 0xC2u) {  // not overlong
+            if (b0 >= 0xC2u) {                  // not overlong
                 *out++ = static_cast<wide_char>(((w & 0x1Fu) << 6) | ((w >> 8) & 0x3Fu));
                 p += 2;
                 --remaining;
                 continue;
             }
         } else if ((w & 0xC0C0C0F8u) == 0x808080F0u) {  // 11110xxx and three continuations
-            const code_point c =
-                ((w & 0x07u) << 18) | ((w << 4) & 0x3F000u) | ((w >> 10) & 0x0FC0u) | ((w >> 24) & 0x3Fu);
+            const code_point c = ((w & 0x07u) << 18) | ((w << 4) & 0x3F000u) | ((w >> 10) & 0x0FC0u) |
+                                 ((w >> 24) & 0x3Fu);
             if (c - 0x10000u < 0x100000u) {  // neither overlong nor above U+10FFFF
                 const code_point v = c - 0x10000u;
                 out[0] = static_cast<wide_char>(0xD800u | (v >> 10));
@@ -608,7 +612,8 @@ inline transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size
     const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
 
-    if (static_cast<std::size_t>(e - p) > limits::tail_size) utf8_to_utf16_run<Blocks>(p, e - limits::tail_size, e, out, room);
+    if (static_cast<std::size_t>(e - p) > limits::tail_size)
+        utf8_to_utf16_run<Blocks>(p, e - limits::tail_size, e, out, room);
 #if WEXAL_U8PORT_HAS_SSE2
     if (utf8_to_utf16_short(p, e, out, room)) return {out, end, true};
 #endif
@@ -681,8 +686,9 @@ inline char* narrow_three_byte_quad(__m128i x, char* out) noexcept {
     const __m128i b2 = _mm_and_si128(_mm_slli_epi32(x, 16), _mm_set1_epi32(0x3F0000));
     const __m128i bytes = _mm_or_si128(_mm_or_si128(b0, b1), _mm_or_si128(b2, _mm_set1_epi32(0x8080E0)));
     // Each 64-bit lane: its two three-byte groups side by side.
-    const __m128i pairs = _mm_or_si128(_mm_and_si128(bytes, _mm_set_epi32(0, -1, 0, -1)),
-                                       _mm_and_si128(_mm_srli_epi64(bytes, 8), _mm_set_epi32(0xFFFF, -0x1000000, 0xFFFF, -0x1000000)));
+    const __m128i pairs = _mm_or_si128(
+        _mm_and_si128(bytes, _mm_set_epi32(0, -1, 0, -1)),
+        _mm_and_si128(_mm_srli_epi64(bytes, 8), _mm_set_epi32(0xFFFF, -0x1000000, 0xFFFF, -0x1000000)));
     // Both lanes' six bytes side by side.
     const __m128i twelve = _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), twelve);
@@ -740,15 +746,18 @@ inline bool decode_utf16_block(const wide_char* p, utf16_block& block) noexcept 
     const __m128i six = _mm_set1_epi16(0x3F);
     const __m128i trail = _mm_or_si128(_mm_and_si128(x, six), _mm_set1_epi16(0x80));
     const __m128i middle = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(x, 6), six), _mm_set1_epi16(0x80));
-    const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(x, 6), _mm_set1_epi16(0xC0)), _mm_slli_epi16(trail, 8));
-    const __m128i three = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(x, 12), _mm_set1_epi16(0xE0)), _mm_slli_epi16(middle, 8));
+    const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(x, 6), _mm_set1_epi16(0xC0)),
+                                     _mm_slli_epi16(trail, 8));
+    const __m128i three = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(x, 12), _mm_set1_epi16(0xE0)),
+                                       _mm_slli_epi16(middle, 8));
     // The pair's code point less 0x10000 is v (its top 11 bits) and y's low 10.
     const __m128i v = _mm_add_epi16(_mm_and_si128(x, _mm_set1_epi16(0x3FF)), _mm_set1_epi16(0x40));
-    const __m128i four_first =
-        _mm_or_si128(_mm_or_si128(_mm_srli_epi16(v, 8), _mm_set1_epi16(static_cast<short>(0x80F0))),
-                     _mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(v, 2), six), 8));
+    const __m128i four_first = _mm_or_si128(
+        _mm_or_si128(_mm_srli_epi16(v, 8), _mm_set1_epi16(static_cast<short>(0x80F0))),
+        _mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(v, 2), six), 8));
     const __m128i four_second = _mm_or_si128(
-        _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(3)), 4), _mm_and_si128(_mm_srli_epi16(y, 6), _mm_set1_epi16(0xF))),
+        _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(3)), 4),
+                     _mm_and_si128(_mm_srli_epi16(y, 6), _mm_set1_epi16(0xF))),
         _mm_or_si128(_mm_slli_epi16(_mm_and_si128(y, six), 8), _mm_set1_epi16(static_cast<short>(0x8080))));
     const auto pick = [](__m128i m, __m128i value, __m128i other) {
         return _mm_or_si128(_mm_and_si128(m, value), _mm_andnot_si128(m, other));
@@ -784,8 +793,8 @@ inline unsigned sse2_blocks::utf16(const wide_char* p, char* out, unsigned& prod
 
 // The main loop, on the same terms as utf8_to_utf16_run.
 template <typename Blocks>
-inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, const wide_char* end,
-                              char*& out_cursor, std::size_t& room) noexcept {
+inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, const wide_char* end, char*& out_cursor,
+                              std::size_t& room) noexcept {
     constexpr std::size_t bulk_room = utf16_to_utf8_limits::bulk_room;
     // Locals: a store through a char pointer could change anything else.
     const wide_char* p = cursor;
@@ -888,8 +897,8 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
             // Eight three-byte characters at a time when they come in a row.
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             const __m128i top = _mm_and_si128(v, _mm_set1_epi16(-0x800));
-            const __m128i outside =
-                _mm_or_si128(_mm_cmpeq_epi16(top, zero), _mm_cmpeq_epi16(top, _mm_set1_epi16(-0x2800)));
+            const __m128i outside = _mm_or_si128(_mm_cmpeq_epi16(top, zero),
+                                                 _mm_cmpeq_epi16(top, _mm_set1_epi16(-0x2800)));
             if (_mm_movemask_epi8(outside) == 0) {
                 out = narrow_three_byte_quad(_mm_unpackhi_epi16(v, zero),
                                              narrow_three_byte_quad(_mm_unpacklo_epi16(v, zero), out));
@@ -1015,7 +1024,8 @@ inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t ro
                                                        const wide_char* end) noexcept {
     using limits = utf16_to_utf8_limits;
     const wide_char* p = begin;
-    if (static_cast<std::size_t>(end - p) > limits::tail_size) utf16_to_utf8_run<Blocks>(p, end - limits::tail_size, end, out, room);
+    if (static_cast<std::size_t>(end - p) > limits::tail_size)
+        utf16_to_utf8_run<Blocks>(p, end - limits::tail_size, end, out, room);
 #if WEXAL_U8PORT_HAS_SSE2
     if (utf16_to_utf8_short(p, end, out, room)) return {out, end, true};
 #endif
@@ -1031,10 +1041,9 @@ inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t ro
 // more to it, where a kernel for the widest vector unit the processor has
 // (SSSE3, AVX2), chosen once, converts them; shorter ones stay inline here.
 constexpr std::ptrdiff_t long_input = 64;
-WEXAL_U8PORT_API transcode_result<wide_char, char> transcode_long(wide_char* out, std::size_t room,
-                                                                  const char* begin, const char* end) noexcept;
-WEXAL_U8PORT_API transcode_result<char, wide_char> transcode_long(char* out, std::size_t room,
-                                                                  const wide_char* begin,
+WEXAL_U8PORT_API transcode_result<wide_char, char> transcode_long(wide_char* out, std::size_t room, const char* begin,
+                                                                  const char* end) noexcept;
+WEXAL_U8PORT_API transcode_result<char, wide_char> transcode_long(char* out, std::size_t room, const wide_char* begin,
                                                                   const wide_char* end) noexcept;
 #define WEXAL_U8PORT_LONG_INPUT(out, room, begin, end) \
     if ((end) - (begin) >= long_input) return transcode_long(out, room, begin, end)

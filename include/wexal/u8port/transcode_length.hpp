@@ -43,7 +43,8 @@ inline std::size_t utf8_length_of(const wide_char* p, const wide_char* end, bool
         if (ascii_blocks >= 4) {
             ascii_blocks = 0;
             while (end - p > 32) {
-                const __m128i all = _mm_or_si128(_mm_or_si128(load(p), load(p + 8)), _mm_or_si128(load(p + 16), load(p + 24)));
+                const __m128i all = _mm_or_si128(_mm_or_si128(load(p), load(p + 8)),
+                                                 _mm_or_si128(load(p + 16), load(p + 24)));
                 if (_mm_movemask_epi8(is(all, -0x80, 0)) != 0xFFFF) break;
                 length += 32;
                 p += 32;
@@ -61,8 +62,9 @@ inline std::size_t utf8_length_of(const wide_char* p, const wide_char* end, bool
                                                _mm_cmpeq_epi16(top_b, _mm_set1_epi16(-0x2800)));
         if (_mm_movemask_epi8(surrogate) != 0) {
             surrogates = true;
-            const __m128i pair = _mm_packs_epi16(_mm_and_si128(is(a, -0x400, -0x2800), is(load(p + 1), -0x400, -0x2400)),
-                                                 _mm_and_si128(is(b, -0x400, -0x2800), is(load(p + 9), -0x400, -0x2400)));
+            const __m128i pair = _mm_packs_epi16(
+                _mm_and_si128(is(a, -0x400, -0x2800), is(load(p + 1), -0x400, -0x2400)),
+                _mm_and_si128(is(b, -0x400, -0x2800), is(load(p + 9), -0x400, -0x2400)));
             units = _mm_add_epi8(units, _mm_add_epi8(pair, pair));
         }
         totals = _mm_add_epi64(totals, _mm_sad_epu8(units, zero));
@@ -99,7 +101,7 @@ inline std::size_t utf16_length_of(const char* begin, const char* end) noexcept 
     const __m128i zero = _mm_setzero_si128();
     const char* p = begin;
     std::size_t length = 0;
-    __m128i totals = zero;   // two 64-bit sums
+    __m128i totals = zero;     // two 64-bit sums
     bool after_block = false;  // p ends a block counted here
     unsigned ascii_blocks = 0;
     const auto by_codec = [&](const char* stop) {
@@ -146,18 +148,19 @@ inline std::size_t utf16_length_of(const char* begin, const char* end) noexcept 
         }
         // A continuation byte exactly where a lead before asks for one.
         const __m128i continuation = _mm_cmplt_epi8(v, _mm_set1_epi8(-0x40));  // 0x80..0xBF
-        const __m128i not_needed = _mm_cmpeq_epi8(
-            _mm_or_si128(_mm_or_si128(_mm_subs_epu8(back1, _mm_set1_epi8(-0x41)), _mm_subs_epu8(back2, _mm_set1_epi8(-0x21))),
-                         _mm_subs_epu8(back3, _mm_set1_epi8(-0x11))),
-            zero);
+        const __m128i not_needed = _mm_cmpeq_epi8(_mm_or_si128(_mm_or_si128(_mm_subs_epu8(back1, _mm_set1_epi8(-0x41)),
+                                                                            _mm_subs_epu8(back2, _mm_set1_epi8(-0x21))),
+                                                               _mm_subs_epu8(back3, _mm_set1_epi8(-0x11))),
+                                                  zero);
         __m128i bad = _mm_cmpeq_epi8(continuation, not_needed);
         const __m128i four_byte = at_least(v, 0xF0);
         // Bytes that need a closer look: C0, C1 and F0 and above, and those
         // after E0, ED and F0 and above.
         const __m128i rare = _mm_or_si128(
             _mm_or_si128(four_byte, _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(-2)), _mm_set1_epi8(-0x40))),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(-0x20)), _mm_cmpeq_epi8(back1, _mm_set1_epi8(-0x13))),
-                         at_least(back1, 0xF0)));
+            _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(back1, _mm_set1_epi8(-0x20)), _mm_cmpeq_epi8(back1, _mm_set1_epi8(-0x13))),
+                at_least(back1, 0xF0)));
         if (_mm_movemask_epi8(rare) != 0) {
             // Bytes that begin nothing (C0, C1, F5..FF), and second bytes out
             // of range after E0 (overlong), ED (surrogate), F0 (overlong) and

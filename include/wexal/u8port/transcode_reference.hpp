@@ -28,8 +28,7 @@ namespace detail {
 // terminator and nothing past the units it returns. Each rejected sequence
 // becomes one U+FFFD. Stops before the first code point that does not fit.
 template <typename InCodec, typename OutCodec, typename Out, typename In>
-transcode_result<Out, In> transcode_counted_with(Out* out, std::size_t room, const In* begin,
-                                                 const In* end) noexcept {
+transcode_result<Out, In> transcode_counted_with(Out* out, std::size_t room, const In* begin, const In* end) noexcept {
     while (begin != end) {
         const In* const start = begin;
         code_point c = InCodec::decode(begin, end);

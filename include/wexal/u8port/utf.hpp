@@ -108,9 +108,7 @@ public:
     using unit_type = wide_char;
     static constexpr int max_width = 2;
 
-    static constexpr bool is_valid_code_point(code_point c) noexcept {
-        return utf8_codec::is_valid_code_point(c);
-    }
+    static constexpr bool is_valid_code_point(code_point c) noexcept { return utf8_codec::is_valid_code_point(c); }
 
     static constexpr code_point join_surrogates(code_point lead, code_point trail) noexcept {
         return (((lead & 0x3FFu) << 10) | (trail & 0x3FFu)) + 0x10000u;
