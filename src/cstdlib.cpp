@@ -6,6 +6,7 @@
 #include <wexal/u8port/stackstring.hpp>
 
 #include "platform/platform.hpp"
+#include "standard_streams.hpp"
 
 namespace wexal {
 namespace u8port {
@@ -97,6 +98,7 @@ int putenv(const char* assignment) {
 }
 
 int system(const char* command) {
+    detail::flush_standard_streams();
     if (command == nullptr) return detail::platform::_wsystem(nullptr);
     const wide_stackstring wide_command(command);
     return detail::platform::_wsystem(wide_command.get());

@@ -18,6 +18,8 @@
 
 #include <wexal/u8port/iostream.hpp>
 
+#include "standard_streams.hpp"
+
 namespace wexal {
 namespace u8port {
 namespace {
@@ -81,6 +83,14 @@ standard_streams_init::~standard_streams_init() {
     standard_init.object.~Init();
 }
 
+void flush_standard_streams() noexcept {
+    if (init_count == 0) return;
+    try {
+        cout.flush();
+        clog.flush();
+    } catch (...) {}
+}
+
 }  // namespace detail
 #else
 detail::winconsole_ostream cout(1, nullptr);
@@ -90,6 +100,18 @@ namespace {
 [[maybe_unused]] const bool cerr_unit_buffered = make_unit_buffered(cerr);
 }  // namespace
 detail::winconsole_ostream clog(2, &cout);
+
+namespace detail {
+
+// The shared library builds the objects before any program code runs.
+void flush_standard_streams() noexcept {
+    try {
+        cout.flush();
+        clog.flush();
+    } catch (...) {}
+}
+
+}  // namespace detail
 #endif
 
 }  // namespace u8port
