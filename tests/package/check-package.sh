@@ -191,6 +191,18 @@ if [ "$static" = 1 ] && [ "$platform" = windows ]; then
     run_consumer "$dir" wexal_consumer.exe "" "-static consumer"
 fi
 
+# A prefix with the Windows build is refused by a Linux consumer, by name,
+# instead of linking the DLLs (the two builds installed into one prefix).
+if [ "$platform" = windows ] && [ "$static" = 0 ]; then
+    dir=$work/other-platform
+    if cmake -S "$here" -B "$dir" -DCMAKE_PREFIX_PATH="$prefix" >"$dir.log" 2>&1; then
+        fail "a Linux consumer took the Windows package"
+    fi
+    tr -s ' \n' '  ' <"$dir.log" | grep -q "built for Windows, but this project builds for Linux" ||
+        { cat "$dir.log"; fail "the Linux consumer was not told why the Windows package does not fit"; }
+    echo "ok   the Windows package refused to a Linux consumer"
+fi
+
 # The source tree as a subproject, both ways; it runs beside the DLLs that
 # $<TARGET_RUNTIME_DLLS> names.
 if [ "$static" = 0 ]; then
