@@ -19,7 +19,7 @@
 
 #include "bench_data.hpp"
 #include "registry.hpp"
-#include "transcode_kernels.hpp"
+#include "transcode/kernels.hpp"
 
 namespace wexal {
 namespace bench {

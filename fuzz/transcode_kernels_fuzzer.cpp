@@ -1,12 +1,12 @@
-// Every conversion kernel the processor has (SSE2, SSSE3, AVX2), forced in
+// Every conversion kernel the processor has (portable, SSE2, SSSE3, AVX2), forced in
 // turn, on the same input: the first two bytes choose the capacities, the
 // rest is taken as UTF-8 and, the same bytes, as UTF-16.
 #include <cstddef>
 #include <cstdint>
 
 #include "fuzz_input.hpp"
+#include "transcode/kernels.hpp"
 #include "transcode_checks.hpp"
-#include "transcode_kernels.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace d = wexal::u8port::detail;

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -17,18 +19,10 @@
 #include <vector>
 
 #include "corpora.hpp"
+#include "transcode/kernels.hpp"
 
-// The portable build (WEXAL_U8PORT_NO_SIMD) checks the paths of targets
-// without SSE2; its cases get names of their own. The build linked with the
-// library checks the kernel that WEXAL_TRANSCODE_KERNEL names (sse2, ssse3,
-// avx2), and skips every case when the processor lacks it.
-#if defined(WEXAL_U8PORT_NO_SIMD)
-#define TRANSCODE_TEST(name) TEST(TranscodePortable, name)
-#elif defined(WEXAL_U8PORT_RUNTIME_KERNELS)
-#include <cstdlib>
-#include <cstring>
-
-#include "transcode_kernels.hpp"
+// The program checks the kernel that WEXAL_TRANSCODE_KERNEL names (portable,
+// sse2, ssse3, avx2), and skips every case, by name, when the processor lacks it.
 #define TRANSCODE_TEST(name) TEST(TranscodeKernel, name)
 namespace {
 class kernel_choice : public testing::Environment {
@@ -46,9 +40,6 @@ class kernel_choice : public testing::Environment {
 };
 testing::Environment* const kernel_environment = testing::AddGlobalTestEnvironment(new kernel_choice);
 }  // namespace
-#else
-#define TRANSCODE_TEST(name) TEST(TranscodeFast, name)
-#endif
 
 namespace {
 

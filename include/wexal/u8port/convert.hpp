@@ -24,8 +24,6 @@
 #define WEXAL_U8PORT_CONVERT_HPP
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -68,135 +66,22 @@ std::basic_string<Out> transcode_to_string(const In* begin, const In* end) {
     return result;
 }
 
-// The first unpaired surrogate in [p, end), or end.
-inline const wide_char* find_unpaired_surrogate(const wide_char* p, const wide_char* end) noexcept {
-    const wide_char* const start = p;
-    while (p != end) {
-#if WEXAL_U8PORT_HAS_SSE2
-        if (end - p > 8 && p != start) {
-            // Eight units go in one step when they hold no surrogate, or only
-            // leads followed by trails and trails preceded by leads (the units
-            // just before and after come from loads one unit off).
-            const auto load = [](const wide_char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
-            const auto is = [](__m128i v, int mask, int value) {
-                return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(mask))),
-                                       _mm_set1_epi16(static_cast<short>(value)));
-            };
-            const __m128i v = load(p);
-            if (_mm_movemask_epi8(is(v, -0x800, -0x2800)) == 0) {  // none in 0xD800..0xDFFF
-                p += 8;
-                continue;
-            }
-            const __m128i lone_lead = _mm_andnot_si128(is(load(p + 1), -0x400, -0x2400), is(v, -0x400, -0x2800));
-            const __m128i lone_trail = _mm_andnot_si128(is(load(p - 1), -0x400, -0x2800), is(v, -0x400, -0x2400));
-            if (_mm_movemask_epi8(_mm_or_si128(lone_lead, lone_trail)) == 0) {
-                p += 8;
-                continue;
-            }
-        }
-#endif
-        const unsigned u = static_cast<std::uint16_t>(*p);
-        if (u - 0xD800u >= 0x800u) {
-            ++p;
-        } else if (u < 0xDC00u && end - p >= 2 && static_cast<std::uint16_t>(p[1]) - 0xDC00u < 0x400u) {
-            p += 2;
-        } else if (u >= 0xDC00u && p != start && static_cast<std::uint16_t>(p[-1]) - 0xD800u < 0x400u) {
-            ++p;  // the trail of a pair whose lead ended the last block
-        } else {
-            return p;
-        }
-    }
-    return end;
-}
-
-// The first 3-byte form of a surrogate (ED A0..BF 80..BF) in [p, end), or end.
-inline const char* find_surrogate_form(const char* p, const char* end) noexcept {
-    while (p != end) {
-        const void* found = std::memchr(p, 0xED, static_cast<std::size_t>(end - p));
-        if (found == nullptr) return end;
-        p = static_cast<const char*>(found);
-        if (end - p >= 3 && (static_cast<unsigned char>(p[1]) & 0xE0u) == 0xA0u &&
-            (static_cast<unsigned char>(p[2]) & 0xC0u) == 0x80u) {
-            return p;
-        }
-        ++p;
-    }
-    return end;
-}
-
-// Lossless conversion of input that has an unpaired surrogate (or its
-// 3-byte form) at first: the stretches between them are converted by
-// transcode, the surrogates one by one by special(p, out). Cutting there
-// changes nothing for the stretches, since each cut falls where a sequence
-// begins anyway. The size is the default conversion's: a surrogate and its
-// U+FFFD take the same room (one unit, or three bytes).
-template <typename Out, typename In, typename Find, typename Special>
-std::basic_string<Out> transcode_lossless(const In* begin, const In* end, std::size_t length, const In* first,
-                                          std::size_t special_size, Find find, Special special) {
-    std::basic_string<Out> result(length, Out(0));
-    Out* out = &result[0];
-    Out* const out_end = out + length;
-    for (const In *p = begin, *q = first;; q = find(p, end)) {
-        out = transcode(out, static_cast<std::size_t>(out_end - out), p, q).out;
-        if (q == end) break;
-        out = special(q, out);
-        p = q + special_size;
-    }
-    return result;
-}
-
 }  // namespace detail
 
 // UTF-8 to UTF-16; each malformed sequence becomes U+FFFD.
-inline wide_string widen(std::string_view utf8) {
-    return detail::transcode_to_string<wide_char>(utf8.data(), utf8.data() + utf8.size());
-}
-
+WEXAL_U8PORT_API wide_string widen(std::string_view utf8);
 // UTF-16 to UTF-8; each unpaired surrogate becomes U+FFFD.
-inline std::string narrow(wide_string_view utf16) {
-    return detail::transcode_to_string<char>(utf16.data(), utf16.data() + utf16.size());
-}
+WEXAL_U8PORT_API std::string narrow(wide_string_view utf16);
+// WTF-8 to UTF-16: also decodes the 3-byte forms of surrogates.
+WEXAL_U8PORT_API wide_string widen(std::string_view wtf8, lossless_t);
+// UTF-16 to WTF-8: unpaired surrogates as their 3-byte forms.
+WEXAL_U8PORT_API std::string narrow(wide_string_view utf16, lossless_t);
 
 // NUL-terminated forms; null gives an empty string.
 inline wide_string widen(const char* utf8) { return utf8 == nullptr ? wide_string() : widen(std::string_view(utf8)); }
 inline std::string narrow(const wide_char* utf16) {
     return utf16 == nullptr ? std::string() : narrow(wide_string_view(utf16));
 }
-
-// WTF-8 to UTF-16: also decodes the 3-byte forms of surrogates.
-inline wide_string widen(std::string_view wtf8, lossless_t) {
-    const char* const begin = wtf8.data();
-    const char* const end = begin + wtf8.size();
-    const char* const first = detail::find_surrogate_form(begin, end);
-    if (first == end) return widen(wtf8);
-    return detail::transcode_lossless<wide_char>(
-        begin, end, transcoded_length<wide_char>(begin, end), first, 3, detail::find_surrogate_form,
-        [](const char* p, wide_char* out) {
-            *out = static_cast<wide_char>(0xD000u | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
-                                          (static_cast<unsigned char>(p[2]) & 0x3Fu));
-            return out + 1;
-        });
-}
-
-// UTF-16 to WTF-8: unpaired surrogates as their 3-byte forms.
-inline std::string narrow(wide_string_view utf16, lossless_t) {
-    const wide_char* const begin = utf16.data();
-    const wide_char* const end = begin + utf16.size();
-    // The count tells whether there is any surrogate at all, so text without
-    // one is read no more often than by the default form.
-    bool surrogates;
-    const std::size_t length = detail::utf8_length_of(begin, end, surrogates);
-    const wide_char* const first = surrogates ? detail::find_unpaired_surrogate(begin, end) : end;
-    return detail::transcode_lossless<char>(begin, end, length, first, 1, detail::find_unpaired_surrogate,
-                                            [](const wide_char* p, char* out) {
-                                                const unsigned u = static_cast<std::uint16_t>(*p);
-                                                out[0] = static_cast<char>(0xEDu);
-                                                out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
-                                                out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
-                                                return out + 3;
-                                            });
-}
-
 inline wide_string widen(const char* wtf8, lossless_t tag) {
     return wtf8 == nullptr ? wide_string() : widen(std::string_view(wtf8), tag);
 }

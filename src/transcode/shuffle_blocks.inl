@@ -1,11 +1,9 @@
-// The body of a conversion kernel, compiled once per instruction set by
-// transcode_ssse3.cpp and transcode_avx2.cpp inside a namespace of its own,
-// with every function built for that instruction set. The kernel is the
-// header's main loop with mixed blocks of its own, whose units and bytes a
-// byte shuffle gathers in one step where the header stores them one by one.
+// Mixed blocks whose units and bytes a byte shuffle (SSSE3 and up) gathers
+// in one step where the SSE2 blocks store them one by one; included by a
+// kernel's file after loops.inl, inside the kernel's namespace and target.
 
-struct blocks {
-    // As sse2_blocks::utf8; the stores reach 16 units, of which up to 8
+struct kernel_blocks {
+    // As sse2_blocks::utf8 (loops.inl); the stores reach 16 units, of which up to 8
     // after the result are left over (the header's margins cover them).
     static unsigned utf8(const unsigned char* p, wide_char* out, unsigned& produced) noexcept {
         utf8_block block;
@@ -55,13 +53,3 @@ struct blocks {
         return 8 - cut;
     }
 };
-
-transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size_t room, const char* begin,
-                                                const char* end) noexcept {
-    return detail::utf8_to_utf16<blocks>(out, room, begin, end);
-}
-
-transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t room, const wide_char* begin,
-                                                const wide_char* end) noexcept {
-    return detail::utf16_to_utf8<blocks>(out, room, begin, end);
-}

@@ -1,13 +1,16 @@
-// The choice of conversion kernel: made once, from what CPUID reports, on the
-// first long conversion, and kept for the life of the process.
+// The library's conversions between UTF-8 and UTF-16, and the choice of
+// kernel behind them: made once, from what CPUID and XGETBV report, on the
+// first conversion, and kept for the life of the process.
 #include <atomic>
 
-#include "transcode_kernels.hpp"
+#include "kernels.hpp"
 
+#if WEXAL_TRANSCODE_X86
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
 #else
 #include <cpuid.h>
+#endif
 #endif
 
 namespace wexal {
@@ -15,21 +18,29 @@ namespace u8port {
 namespace detail {
 
 const unit_gather_table unit_gather{};
-const byte_gather_table pair_gather{2};
-const byte_gather_table word_gather{4};
+const word_gather_table word_gather{};
 
 namespace {
 
 struct kernel_entry {
     transcode_result<wide_char, char> (*to_utf16)(wide_char*, std::size_t, const char*, const char*) noexcept;
     transcode_result<char, wide_char> (*to_utf8)(char*, std::size_t, const wide_char*, const wide_char*) noexcept;
+    std::size_t (*utf16_length)(const char*, const char*) noexcept;
+    std::size_t (*utf8_length)(const wide_char*, const wide_char*, bool&) noexcept;
 };
 
+#define WEXAL_TRANSCODE_KERNEL(name) \
+    { &name::to_utf16, &name::to_utf8, &name::utf16_length, &name::utf8_length }
+// In the order of transcode_kernel.
 const kernel_entry kernels[] = {
-    {&detail::utf8_to_utf16<sse2_blocks>, &detail::utf16_to_utf8<sse2_blocks>},
-    {&ssse3::utf8_to_utf16, &ssse3::utf16_to_utf8},
-    {&avx2::utf8_to_utf16, &avx2::utf16_to_utf8},
+    WEXAL_TRANSCODE_KERNEL(portable),
+#if WEXAL_TRANSCODE_X86
+    WEXAL_TRANSCODE_KERNEL(sse2),
+    WEXAL_TRANSCODE_KERNEL(ssse3),
+    WEXAL_TRANSCODE_KERNEL(avx2),
+#endif
 };
+#undef WEXAL_TRANSCODE_KERNEL
 
 struct cpu_features {
     bool ssse3 = false;
@@ -38,6 +49,7 @@ struct cpu_features {
 
 cpu_features detect() noexcept {
     cpu_features f;
+#if WEXAL_TRANSCODE_X86
     unsigned regs[4] = {0, 0, 0, 0};  // eax, ebx, ecx, edx
     unsigned leaf7_ebx = 0;
     unsigned long long xcr0 = 0;
@@ -69,6 +81,7 @@ cpu_features detect() noexcept {
     f.ssse3 = (regs[2] & (1u << 9)) != 0;
     // AVX2 needs AVX, and the system saving the SSE and AVX registers.
     f.avx2 = (regs[2] & (1u << 28)) != 0 && (xcr0 & 6u) == 6u && (leaf7_ebx & (1u << 5)) != 0;
+#endif
     return f;
 }
 
@@ -79,10 +92,15 @@ const cpu_features& features() noexcept {
 
 transcode_kernel best_kernel() noexcept {
     const cpu_features& f = features();
+#if WEXAL_TRANSCODE_X86
     return f.avx2 ? transcode_kernel::avx2 : f.ssse3 ? transcode_kernel::ssse3 : transcode_kernel::sse2;
+#else
+    static_cast<void>(f);
+    return transcode_kernel::portable;
+#endif
 }
 
-// -1 until the first long conversion picks.
+// -1 until the first conversion picks.
 std::atomic<int> chosen{-1};
 
 const kernel_entry& active() noexcept {
@@ -98,24 +116,30 @@ const kernel_entry& active() noexcept {
 
 const char* name_of(transcode_kernel kernel) noexcept {
     switch (kernel) {
+    case transcode_kernel::portable:
+        return "portable";
+    case transcode_kernel::sse2:
+        return "sse2";
     case transcode_kernel::ssse3:
         return "ssse3";
     case transcode_kernel::avx2:
         return "avx2";
-    default:
-        return "sse2";
     }
+    return "?";
 }
 
 bool processor_has(transcode_kernel kernel) noexcept {
     switch (kernel) {
+    case transcode_kernel::portable:
+        return true;
+    case transcode_kernel::sse2:
+        return WEXAL_TRANSCODE_X86 != 0;
     case transcode_kernel::ssse3:
         return features().ssse3;
     case transcode_kernel::avx2:
         return features().avx2;
-    default:
-        return true;
     }
+    return false;
 }
 
 transcode_kernel active_transcode_kernel() noexcept {
@@ -129,16 +153,54 @@ bool use_transcode_kernel(transcode_kernel kernel) noexcept {
     return true;
 }
 
-transcode_result<wide_char, char> transcode_long(wide_char* out, std::size_t room, const char* begin,
-                                                 const char* end) noexcept {
-    return active().to_utf16(out, room, begin, end);
-}
+std::size_t utf16_length(const char* begin, const char* end) noexcept { return active().utf16_length(begin, end); }
 
-transcode_result<char, wide_char> transcode_long(char* out, std::size_t room, const wide_char* begin,
-                                                 const wide_char* end) noexcept {
-    return active().to_utf8(out, room, begin, end);
+std::size_t utf8_length(const wide_char* begin, const wide_char* end, bool& surrogates) noexcept {
+    return active().utf8_length(begin, end, surrogates);
 }
 
 }  // namespace detail
+
+template <>
+transcode_result<wide_char, char> transcode<wide_char, char>(wide_char* out, std::size_t capacity, const char* begin,
+                                                             const char* end) noexcept {
+    return detail::active().to_utf16(out, capacity, begin, end);
+}
+
+template <>
+transcode_result<char, wide_char> transcode<char, wide_char>(char* out, std::size_t capacity, const wide_char* begin,
+                                                             const wide_char* end) noexcept {
+    return detail::active().to_utf8(out, capacity, begin, end);
+}
+
+template <>
+wide_char* transcode_into<wide_char, char>(wide_char* out, std::size_t capacity, const char* begin,
+                                           const char* end) noexcept {
+    if (capacity == 0) return nullptr;
+    const transcode_result<wide_char, char> r = detail::active().to_utf16(out, capacity - 1, begin, end);
+    *r.out = wide_char(0);
+    return r.complete ? out : nullptr;
+}
+
+template <>
+char* transcode_into<char, wide_char>(char* out, std::size_t capacity, const wide_char* begin,
+                                      const wide_char* end) noexcept {
+    if (capacity == 0) return nullptr;
+    const transcode_result<char, wide_char> r = detail::active().to_utf8(out, capacity - 1, begin, end);
+    *r.out = '\0';
+    return r.complete ? out : nullptr;
+}
+
+template <>
+std::size_t transcoded_length<wide_char, char>(const char* begin, const char* end) noexcept {
+    return detail::utf16_length(begin, end);
+}
+
+template <>
+std::size_t transcoded_length<char, wide_char>(const wide_char* begin, const wide_char* end) noexcept {
+    bool surrogates;
+    return detail::utf8_length(begin, end, surrogates);
+}
+
 }  // namespace u8port
 }  // namespace wexal
