@@ -35,9 +35,8 @@ struct kernel_entry {
 const kernel_entry kernels[] = {
     WEXAL_TRANSCODE_KERNEL(portable),
 #if WEXAL_TRANSCODE_X86
-    WEXAL_TRANSCODE_KERNEL(sse2),
-    WEXAL_TRANSCODE_KERNEL(ssse3),
-    WEXAL_TRANSCODE_KERNEL(avx2),
+    WEXAL_TRANSCODE_KERNEL(sse2),     WEXAL_TRANSCODE_KERNEL(ssse3),
+    WEXAL_TRANSCODE_KERNEL(avx2),     WEXAL_TRANSCODE_KERNEL(avx512),
 #endif
 };
 #undef WEXAL_TRANSCODE_KERNEL
@@ -45,6 +44,7 @@ const kernel_entry kernels[] = {
 struct cpu_features {
     bool ssse3 = false;
     bool avx2 = false;
+    bool avx512 = false;
 };
 
 cpu_features detect() noexcept {
@@ -52,6 +52,7 @@ cpu_features detect() noexcept {
 #if WEXAL_TRANSCODE_X86
     unsigned regs[4] = {0, 0, 0, 0};  // eax, ebx, ecx, edx
     unsigned leaf7_ebx = 0;
+    unsigned leaf7_ecx = 0;
     unsigned long long xcr0 = 0;
 #if defined(_MSC_VER) && !defined(__clang__)
     int r[4];
@@ -62,6 +63,7 @@ cpu_features detect() noexcept {
     if (max_leaf >= 7) {
         __cpuidex(r, 7, 0);
         leaf7_ebx = static_cast<unsigned>(r[1]);
+        leaf7_ecx = static_cast<unsigned>(r[2]);
     }
     if ((regs[2] & (1u << 27)) != 0) xcr0 = _xgetbv(0);
 #else
@@ -69,8 +71,8 @@ cpu_features detect() noexcept {
     if (max_leaf < 1) return f;
     __cpuid(1, regs[0], regs[1], regs[2], regs[3]);
     if (max_leaf >= 7) {
-        unsigned a = 0, c = 0, d = 0;
-        __cpuid_count(7, 0, a, leaf7_ebx, c, d);
+        unsigned a = 0, d = 0;
+        __cpuid_count(7, 0, a, leaf7_ebx, leaf7_ecx, d);
     }
     if ((regs[2] & (1u << 27)) != 0) {  // OSXSAVE: the system saves the registers it enables
         unsigned lo = 0, hi = 0;
@@ -81,6 +83,11 @@ cpu_features detect() noexcept {
     f.ssse3 = (regs[2] & (1u << 9)) != 0;
     // AVX2 needs AVX, and the system saving the SSE and AVX registers.
     f.avx2 = (regs[2] & (1u << 28)) != 0 && (xcr0 & 6u) == 6u && (leaf7_ebx & (1u << 5)) != 0;
+    // AVX-512 F, BW, VL and VBMI2 (with BMI2 and POPCNT), and the system saving
+    // the opmask and all of the ZMM registers besides.
+    f.avx512 = f.avx2 && (xcr0 & 0xE6u) == 0xE6u && (regs[2] & (1u << 23)) != 0 && (leaf7_ebx & (1u << 8)) != 0 &&
+               (leaf7_ebx & (1u << 3)) != 0 && (leaf7_ebx & (1u << 16)) != 0 && (leaf7_ebx & (1u << 30)) != 0 &&
+               (leaf7_ebx & (1u << 31)) != 0 && (leaf7_ecx & (1u << 6)) != 0;
 #endif
     return f;
 }
@@ -93,7 +100,10 @@ const cpu_features& features() noexcept {
 transcode_kernel best_kernel() noexcept {
     const cpu_features& f = features();
 #if WEXAL_TRANSCODE_X86
-    return f.avx2 ? transcode_kernel::avx2 : f.ssse3 ? transcode_kernel::ssse3 : transcode_kernel::sse2;
+    return f.avx512  ? transcode_kernel::avx512
+           : f.avx2  ? transcode_kernel::avx2
+           : f.ssse3 ? transcode_kernel::ssse3
+                     : transcode_kernel::sse2;
 #else
     static_cast<void>(f);
     return transcode_kernel::portable;
@@ -124,6 +134,8 @@ const char* name_of(transcode_kernel kernel) noexcept {
         return "ssse3";
     case transcode_kernel::avx2:
         return "avx2";
+    case transcode_kernel::avx512:
+        return "avx512";
     }
     return "?";
 }
@@ -138,6 +150,8 @@ bool processor_has(transcode_kernel kernel) noexcept {
         return features().ssse3;
     case transcode_kernel::avx2:
         return features().avx2;
+    case transcode_kernel::avx512:
+        return features().avx512;
     }
     return false;
 }

@@ -22,9 +22,10 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
-enum class transcode_kernel { portable, sse2, ssse3, avx2 };
+enum class transcode_kernel { portable, sse2, ssse3, avx2, avx512 };
 constexpr transcode_kernel all_transcode_kernels[] = {transcode_kernel::portable, transcode_kernel::sse2,
-                                                      transcode_kernel::ssse3, transcode_kernel::avx2};
+                                                      transcode_kernel::ssse3, transcode_kernel::avx2,
+                                                      transcode_kernel::avx512};
 const char* name_of(transcode_kernel kernel) noexcept;
 
 // Whether the processor (and the system, for the wider registers) runs it.
@@ -62,6 +63,9 @@ namespace ssse3 {
 WEXAL_TRANSCODE_KERNEL_ENTRIES
 }
 namespace avx2 {
+WEXAL_TRANSCODE_KERNEL_ENTRIES
+}
+namespace avx512 {
 WEXAL_TRANSCODE_KERNEL_ENTRIES
 }
 #endif

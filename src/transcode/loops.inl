@@ -96,6 +96,14 @@ inline __m128i widen_three_byte_quad(const unsigned char* p, __m128i& valid) noe
 inline void copy_short(void* to, const void* from, std::size_t n) noexcept {
     unsigned char* d = static_cast<unsigned char*>(to);
     const unsigned char* s = static_cast<const unsigned char*>(from);
+#if WEXAL_TRANSCODE_AVX512
+    // Masked loads and stores: no byte outside [0, n) is touched, whatever n.
+    for (;; d += 64, s += 64, n -= 64) {
+        const __mmask64 m = n >= 64 ? ~__mmask64(0) : _bzhi_u64(~0ull, static_cast<unsigned>(n));
+        _mm512_mask_storeu_epi8(d, m, _mm512_maskz_loadu_epi8(m, s));
+        if (n <= 64) return;
+    }
+#endif
     if (n >= 16) {
         for (std::size_t i = 0; i + 16 < n; i += 16) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),

@@ -22,7 +22,7 @@
 #include "transcode/kernels.hpp"
 
 // The program checks the kernel that WEXAL_TRANSCODE_KERNEL names (portable,
-// sse2, ssse3, avx2), and skips every case, by name, when the processor lacks it.
+// sse2, ssse3, avx2, avx512), and skips every case, by name, when the processor lacks it.
 #define TRANSCODE_TEST(name) TEST(TranscodeKernel, name)
 namespace {
 class kernel_choice : public testing::Environment {
