@@ -1,6 +1,7 @@
 #include <wexal/u8port/args.hpp>
 
 #include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -20,22 +21,109 @@ struct wide_split {
     wide_char** envp = nullptr;
 };
 
-// Asks the runtime for its wide split, with the program's own settings. False
-// where there is none to ask for: the POSIX stand-in has no wide command line,
-// since argv there already holds the bytes the program was given.
-bool runtime_split(detail::startup_settings settings, wide_split& split) {
-    int new_mode = settings.new_mode;
-    if (detail::platform::__wgetmainargs(&split.argc, &split.argv, &split.envp, settings.expand_wildcards, &new_mode) ==
-            0 &&
-        split.argv != nullptr && split.argc >= 0) {
-        return true;
+// main's narrow arguments as the runtime recorded them at start-up.
+struct narrow_arguments {
+    int argc = 0;
+    char** argv = nullptr;
+};
+
+bool is_wildcard(wide_char c) noexcept { return c == wide_char('*') || c == wide_char('?'); }
+
+bool has_wildcard(const wide_split& split) noexcept {
+    for (int i = 1; i < split.argc; ++i) {
+        for (const wide_char* p = split.argv[i]; *p != 0; ++p) {
+            if (is_wildcard(*p)) return true;
+        }
     }
+    return false;
+}
+
+// Whether narrow text equals wide text that is all ASCII (the only case the
+// ANSI code page leaves byte for byte).
+bool same_ascii(const char* narrow, const wide_char* wide) noexcept {
+    for (; *wide != 0; ++narrow, ++wide) {
+        if (*wide >= 0x80 || static_cast<unsigned char>(*narrow) != *wide) return false;
+    }
+    return *narrow == 0;
+}
+
+// Whether main received the expanded split. Where the two splits differ in
+// count, main's count tells. Otherwise main holds, at the first argument where
+// they differ, either the pattern or the one name it matched. A name holds no
+// '*', and the ANSI conversion makes none; a pattern of '?' alone that is not
+// ASCII leaves only the program's own setting to go by.
+bool main_was_expanded(const narrow_arguments& main_args, const wide_split& plain, const wide_split& expanded,
+                       int expand_setting) noexcept {
+    if (plain.argc != expanded.argc) {
+        if (main_args.argc == expanded.argc) return true;
+        if (main_args.argc == plain.argc) return false;
+        return expand_setting != 0;
+    }
+    int i = 0;
+    while (i < plain.argc &&
+           std::char_traits<wide_char>::compare(plain.argv[i], expanded.argv[i],
+                                                std::char_traits<wide_char>::length(plain.argv[i]) + 1) == 0) {
+        ++i;
+    }
+    if (i == plain.argc) return false;  // nothing matched: the same split
+    if (i >= main_args.argc || main_args.argv[i] == nullptr) return expand_setting != 0;
+    const char* const held = main_args.argv[i];
+    if (same_ascii(held, plain.argv[i])) return false;
+    if (same_ascii(held, expanded.argv[i])) return true;
+    if (std::strchr(held, '*') != nullptr) return false;
+    for (const wide_char* p = plain.argv[i]; *p != 0; ++p) {
+        if (*p == wide_char('*')) return true;
+    }
+    return expand_setting != 0;
+}
+
+// Asks the runtime for its wide split as main received it: expanded where
+// main's arguments were (which the runtime's narrow record of them tells, so
+// that a DLL gets what the program got), and without touching the program's
+// new mode or the runtime's record of main's count. False where there is none
+// to ask for: the POSIX stand-in has no wide command line, since argv there
+// already holds the bytes the program was given.
+bool runtime_split(detail::startup_settings settings, wide_split& split, narrow_arguments& main_args) {
+    int* const count = detail::platform::__p___argc();
+    char*** const vector = detail::platform::__p___argv();
+    if (count != nullptr) main_args.argc = *count;
+    if (vector != nullptr) main_args.argv = *vector;
+    int new_mode = detail::platform::_query_new_mode();
+    const auto ask = [&](int expand, wide_split& into) {
+        return detail::platform::__wgetmainargs(&into.argc, &into.argv, &into.envp, expand, &new_mode) == 0 &&
+               into.argv != nullptr && into.argc >= 0;
+    };
+    bool ok = ask(main_args.argv != nullptr ? 0 : settings.expand_wildcards, split);
+    if (ok && main_args.argv != nullptr && has_wildcard(split)) {
+        // The runtime keeps every split it hands out, so the first stays valid.
+        wide_split expanded;
+        ok = ask(1, expanded);
+        if (ok && main_was_expanded(main_args, split, expanded, settings.expand_wildcards)) split = expanded;
+    }
+    if (count != nullptr) *count = main_args.argc;
+    if (ok) return true;
 #if defined(_WIN32)
     // The runtime's split fails only when it runs out of memory.
     throw std::bad_alloc();
 #else
     return false;
 #endif
+}
+
+// Where argv starts within main's arguments: 0 for main's own, k when it is
+// main's argv + k (the last argc of them, as a tool_main(argc - 1, argv + 1)
+// gets them). -1 when it is not main's: then args leaves it alone. main's
+// array may be a copy the program's start-up made (mingw-w64 makes one), so
+// the strings are compared, not the pointers. A runtime without a record of
+// main's narrow arguments (a wmain program) cannot tell: argv is taken whole.
+int offset_in_main(int argc, char** argv, const narrow_arguments& main_args) noexcept {
+    if (main_args.argv == nullptr) return 0;
+    if (argv == nullptr || argc < 0 || argc > main_args.argc) return -1;
+    const int offset = main_args.argc - argc;
+    for (int i = 0; i < argc; ++i) {
+        if (argv[i] == nullptr || std::strcmp(argv[i], main_args.argv[offset + i]) != 0) return -1;
+    }
+    return offset;
 }
 
 const wide_char* end_of(const wide_char* s) noexcept { return s + std::char_traits<wide_char>::length(s); }
@@ -69,24 +157,28 @@ args::args(int& argc, char**& argv, char*** envp, detail::startup_settings setti
     : argc_(argc), argv_(argv), envp_(envp), old_argc_(argc), old_argv_(argv),
       old_envp_(envp != nullptr ? *envp : nullptr), block_(nullptr) {
     wide_split split;
-    if (!runtime_split(settings, split)) return;
+    narrow_arguments main_args;
+    if (!runtime_split(settings, split, main_args)) return;
+    const int offset = offset_in_main(argc, argv, main_args);
+    if (offset < 0 || offset > split.argc) return;
 
     // One block: argv's pointers, envp's pointers, then every string.
-    const std::size_t nargs = static_cast<std::size_t>(split.argc);
+    wide_char* const* const from = split.argv + offset;
+    const std::size_t nargs = static_cast<std::size_t>(split.argc - offset);
     const std::size_t nenv = envp != nullptr ? count_entries(split.envp) : 0;
     const std::size_t pointers = nargs + 1 + (envp != nullptr ? nenv + 1 : 0);
     std::size_t bytes = 0;
-    for (std::size_t i = 0; i < nargs; ++i) bytes += utf8_length(split.argv[i]) + 1;
+    for (std::size_t i = 0; i < nargs; ++i) bytes += utf8_length(from[i]) + 1;
     for (std::size_t i = 0; i < nenv; ++i) bytes += utf8_length(split.envp[i]) + 1;
     block_ = new char*[pointers + (bytes + sizeof(char*) - 1) / sizeof(char*)];
 
     char* const text = reinterpret_cast<char*>(block_ + pointers);
-    char* const env_text = convert_all(split.argv, nargs, block_, text, text + bytes);
+    char* const env_text = convert_all(from, nargs, block_, text, text + bytes);
     if (envp != nullptr) {
         convert_all(split.envp, nenv, block_ + nargs + 1, env_text, text + bytes);
         *envp = block_ + nargs + 1;
     }
-    argc = split.argc;
+    argc = static_cast<int>(nargs);
     argv = block_;
 }
 
@@ -102,7 +194,8 @@ namespace detail {
 std::vector<std::string> command_line_arguments(startup_settings settings) {
     std::vector<std::string> arguments;
     wide_split split;
-    if (runtime_split(settings, split)) {
+    narrow_arguments main_args;
+    if (runtime_split(settings, split, main_args)) {
         arguments.reserve(static_cast<std::size_t>(split.argc));
         for (int i = 0; i < split.argc; ++i) {
             arguments.emplace_back(utf8_length(split.argv[i]), '\0');
@@ -110,7 +203,9 @@ std::vector<std::string> command_line_arguments(startup_settings settings) {
         }
         return arguments;
     }
-    // The bytes the program was given, each followed by a NUL.
+    if (main_args.argv != nullptr) return std::vector<std::string>(main_args.argv, main_args.argv + main_args.argc);
+    // A C library that hands nothing to start-up functions: the bytes the
+    // program was given, each followed by a NUL.
     std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
     std::string argument;
     while (std::getline(cmdline, argument, '\0')) arguments.push_back(argument);

@@ -31,6 +31,20 @@ bool is_missing(const wide_char* name, wide_char* scratch) {
 
 int to_status(int platform_result) noexcept { return platform_result != 0 ? 0 : -1; }
 
+// Sets (null: removes) a variable in the process, then in the C runtime's own
+// copy of the environment, which its getenv and _wgetenv read (and so
+// whatever reads the environment through it). The runtime cannot hold an
+// empty value: it removes the variable, from the process too, so the process
+// gets the empty value back; getenv and child processes see it, the runtime
+// sees no variable.
+int set_variable(const wide_char* name, const wide_char* value) {
+    if (detail::platform::SetEnvironmentVariableW(name, value) == 0) return -1;
+    const wide_char none[1] = {0};
+    detail::platform::_wputenv_s(name, value != nullptr ? value : none);
+    if (value == nullptr || value[0] != 0) return 0;
+    return to_status(detail::platform::SetEnvironmentVariableW(name, value));
+}
+
 }  // namespace
 
 char* getenv(const char* name) {
@@ -80,12 +94,12 @@ int setenv(const char* name, const char* value, int overwrite) {
         if (n != 0 || !is_missing(wide_name.get(), wprobe)) return 0;
     }
     const wide_stackstring wide_value(value);
-    return to_status(detail::platform::SetEnvironmentVariableW(wide_name.get(), wide_value.get()));
+    return set_variable(wide_name.get(), wide_value.get());
 }
 
 int unsetenv(const char* name) {
     const wide_short_stackstring wide_name(name);
-    return to_status(detail::platform::SetEnvironmentVariableW(wide_name.get(), nullptr));
+    return set_variable(wide_name.get(), nullptr);
 }
 
 int putenv(const char* assignment) {
@@ -94,7 +108,7 @@ int putenv(const char* assignment) {
     if (equals == nullptr) return -1;
     const wide_short_stackstring wide_name(assignment, equals);
     const wide_stackstring wide_value(equals + 1);
-    return to_status(detail::platform::SetEnvironmentVariableW(wide_name.get(), wide_value.get()));
+    return set_variable(wide_name.get(), wide_value.get());
 }
 
 int system(const char* command) {

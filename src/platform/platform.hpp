@@ -39,6 +39,24 @@ int _wsystem(const wide_char* command);
 // was given.
 int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode);
 
+// C runtime: where it keeps main's narrow argc and argv, as the program's
+// start-up recorded them (the wide split above overwrites the count). The
+// POSIX stand-in gives what the C library handed the program at start-up,
+// argv null where it handed nothing.
+int* __p___argc();
+char*** __p___argv();
+
+// C runtime: the current new mode (whether a failed malloc calls the new
+// handler). The stand-in has none and answers 0.
+int _query_new_mode();
+
+// C runtime: sets a variable in the runtime's own copy of the environment
+// (what its getenv and _wgetenv read); an empty value removes it there and
+// from the process. The POSIX stand-in's runtime reads the process
+// environment itself, which SetEnvironmentVariableW already changed: it does
+// nothing and returns 0.
+int _wputenv_s(const wide_char* name, const wide_char* value);
+
 // KERNEL32: environment.
 dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size);
 int SetEnvironmentVariableW(const wide_char* name, const wide_char* value);

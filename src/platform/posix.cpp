@@ -176,6 +176,34 @@ int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int, int*) {
     return -1;
 }
 
+// main's arguments as the C library handed them to the program: glibc passes
+// argc, argv and envp to each function in .init_array, also in a library
+// loaded later, so this needs no /proc. Elsewhere argv stays null.
+namespace {
+
+int main_argc = 0;
+char** main_argv = nullptr;
+
+#if defined(__ELF__) && defined(__GLIBC__)
+void keep_main_arguments(int argc, char** argv, char**) {
+    main_argc = argc;
+    main_argv = argv;
+}
+
+__attribute__((section(".init_array"), used)) void (*const keep_main_arguments_at_start)(int, char**,
+                                                                                         char**) = keep_main_arguments;
+#endif
+
+}  // namespace
+
+int* __p___argc() { return &main_argc; }
+
+char*** __p___argv() { return &main_argv; }
+
+int _query_new_mode() { return 0; }
+
+int _wputenv_s(const wide_char*, const wide_char*) { return 0; }
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

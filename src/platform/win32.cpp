@@ -13,6 +13,7 @@
 
 #if defined(_MSC_VER)
 #include <corecrt_startup.h>
+#include <new.h>
 #elif defined(_UCRT)
 // UCRT's start-up calls, which mingw-w64's headers do not declare.
 extern "C" {
@@ -20,6 +21,7 @@ enum _crt_argv_mode { _crt_argv_no_arguments, _crt_argv_unexpanded_arguments, _c
 __declspec(dllimport) int __cdecl _configure_wide_argv(_crt_argv_mode mode);
 __declspec(dllimport) int __cdecl _initialize_wide_environment();
 __declspec(dllimport) wchar_t** __cdecl _get_initial_wide_environment();
+__declspec(dllimport) int __cdecl _query_new_mode();
 }
 #else
 // msvcrt.dll's wide split, which no header declares; its start-up info holds
@@ -29,6 +31,14 @@ struct wexal_startupinfo {
 };
 extern "C" __declspec(dllimport) int __cdecl __wgetmainargs(int*, wchar_t***, wchar_t***, int, wexal_startupinfo*);
 #endif
+
+namespace {
+// main's narrow argc and argv: variables on msvcrt.dll for x86-64, calls
+// elsewhere; the headers' names cover both (outside the platform namespace,
+// whose own calls of the same names they would otherwise find).
+int* runtime_argc() { return &__argc; }
+char*** runtime_argv() { return &__argv; }
+}  // namespace
 
 namespace wexal {
 namespace u8port {
@@ -66,7 +76,34 @@ int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_w
     wexal_startupinfo info{new_mode != nullptr ? *new_mode : 0};
     return ::__wgetmainargs(argc, argv, envp, expand_wildcards, &info);
 }
+
+// msvcrt.dll exports its new-mode query under its C++ name only, which no
+// compiler but the runtime's own can call by name: it is looked up once in
+// the module that the wide split comes from.
+int _query_new_mode() {
+    using query = int(__cdecl*)();
+    static const query query_new_mode = [] {
+        HMODULE runtime = nullptr;
+        if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                  reinterpret_cast<LPCWSTR>(&::__wgetmainargs), &runtime)) {
+            return query(nullptr);
+        }
+        return reinterpret_cast<query>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(runtime, "?_query_new_mode@@YAHXZ")));
+    }();
+    return query_new_mode != nullptr ? query_new_mode() : 0;
+}
 #endif
+
+#if defined(_UCRT) || defined(_MSC_VER)
+int _query_new_mode() { return ::_query_new_mode(); }
+#endif
+
+int* __p___argc() { return runtime_argc(); }
+
+char*** __p___argv() { return runtime_argv(); }
+
+int _wputenv_s(const wide_char* name, const wide_char* value) { return ::_wputenv_s(name, value); }
 
 dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size) {
     return ::GetEnvironmentVariableW(name, buffer, size);

@@ -2,7 +2,8 @@
 // after its tag: its narrow argv ("n") and envp ("m"); under args its UTF-8 argv ("a"),
 // envp ("e") and command_line_arguments() ("c"). Then "new": the allocations
 // args made (seen on ELF only), "kept": args left the pointers, and
-// "restored": nested objects put back exactly what each found.
+// "restored": nested objects put back exactly what each found. "d": what a library gets, "s": args on
+// argv + 1, "other": args left an array not main's alone, "newmode": the new mode set before args.
 #include <wexal/u8port/args.hpp>
 
 #include <cstdio>
@@ -14,6 +15,17 @@
 #if defined(__MINGW32__)
 int _dowildcard = -1;  // globbed, so the runtime's wide split must be asked to glob too
 #endif
+#if defined(_WIN32)
+#include <windows.h>
+// msvcrt.dll has the new-mode calls under their C++ names only.
+static int new_mode(const char* call, int set) {
+    return reinterpret_cast<int (*)(int)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), call)))(set);
+}
+#else
+static int new_mode(const char*, int) { return -1; }
+#endif
+void report_module_arguments(std::FILE* report);
 
 static unsigned allocations = 0;
 void* operator new(std::size_t n) {
@@ -35,6 +47,14 @@ int main(int argc, char** argv, char** envp) {
     char** const narrow[] = {argv, envp};
     print("n", argv);
     print("m", envp);
+    new_mode("?_set_new_mode@@YAHH@Z", 1);
+    char other_arg[] = "other";
+    char* other[] = {other_arg, nullptr};
+    int n[] = {argc - 1, 1};
+    char** v[] = {argv + 1, other};
+    wexal::u8port::args shifted(n[0], v[0]), not_mains(n[1], v[1]);
+    print("s", v[0]);
+    std::fprintf(report, "other %d\n", n[1] == 1 && v[1] == other);
     bool restored = false;
     {
         const unsigned before = allocations;
@@ -48,6 +68,8 @@ int main(int argc, char** argv, char** envp) {
         for (auto& s : arguments) c.push_back(&s[0]);
         c.push_back(nullptr);
         print("c", c.data());
+        report_module_arguments(report);
+        std::fprintf(report, "newmode %d\n", new_mode("?_query_new_mode@@YAHXZ", 0));
         char** const outer[] = {argv, envp};
         { wexal::u8port::args nested(argc, argv, envp); }
         restored = argv == outer[0] && envp == outer[1];

@@ -13,7 +13,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <spawn.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -110,15 +111,22 @@ TEST(Args, ChildGetsTheRuntimesWideSplitAsUtf8) {
     const std::wstring environment = L"PATH=" + std::wstring(path, GetEnvironmentVariableW(L"PATH", path, 32767)) +
                                      L"\0=C:=C:\\x\0GR\u00dc\u00dfE=\u00a1hola, \u4e16\u754c \U0001F600\0\0"s;
 #else
-std::filesystem::path run_child(const strings& argv, const strings& environment) {
+// without_proc: /proc unmounted in a mount namespace of its own (exit status 77 if none can be made).
+std::filesystem::path run_child(const strings& argv, const strings& environment, bool without_proc = false,
+                                int* status = nullptr) {
     std::vector<char*> args, env;
     for (const auto& s : argv) args.push_back(const_cast<char*>(s.c_str()));
     for (const auto& s : environment) env.push_back(const_cast<char*>(s.c_str()));
     args.push_back(nullptr);
     env.push_back(nullptr);
     const std::string child = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "u8port_args_child";
-    pid_t pid = 0;
-    if (posix_spawn(&pid, child.c_str(), nullptr, nullptr, args.data(), env.data()) == 0) waitpid(pid, nullptr, 0);
+    const pid_t pid = fork();
+    if (pid == 0 && without_proc &&
+        (unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+         umount2("/proc", MNT_DETACH)))
+        _exit(77);
+    if (pid == 0) _exit(execve(child.c_str(), args.data(), env.data()));
+    waitpid(pid, status, 0);
     return "args-report.txt";
 }
 
@@ -136,6 +144,9 @@ TEST(Args, ChildKeepsTheBytesItWasGiven) {
         expected.insert(expected.end(), r.expected.begin(), r.expected.end());
         EXPECT_EQ(report["a"], expected);
         EXPECT_EQ(report["c"], expected);
+        EXPECT_EQ(report["d"], expected);
+        EXPECT_EQ(report["s"], strings(expected.begin() + 1, expected.end()));
+        EXPECT_EQ(report["other"], strings{"1"});
         EXPECT_EQ(report["argc"], strings{std::to_string(expected.size())});
         if (ascii_only(expected) == expected) {
             EXPECT_EQ(report["n"], expected);
@@ -143,12 +154,21 @@ TEST(Args, ChildKeepsTheBytesItWasGiven) {
         EXPECT_EQ(report["restored"], strings{"1"});
         EXPECT_EQ(ascii_only(report["e"]), ascii_only(report["m"]));
         EXPECT_NE(std::find(report["e"].begin(), report["e"].end(), variable), report["e"].end());
-#if !defined(_WIN32)
+#if defined(_WIN32)
+        EXPECT_EQ(report["newmode"], strings{"1"});
+#else
         EXPECT_EQ(report["e"], environment);
         EXPECT_EQ(report["kept"], strings{"1"});
         EXPECT_EQ(report["new"], strings{"0"});
 #endif
     }
+#if !defined(_WIN32)
+    int status = 0;
+    auto report = parse(run_child(rows[0].line, environment, true, &status));
+    if (status == 77 << 8) GTEST_SKIP() << "no mount namespace to unmount /proc in";
+    EXPECT_EQ(report["c"], rows[0].line);
+    EXPECT_EQ(report["d"], rows[0].line);
+#endif
 }
 
 }  // namespace

@@ -91,6 +91,24 @@ TEST(RealEnvironment, PutenvAndRefusedNames) {
     EXPECT_EQ(u8::putenv(nullptr), -1);
 }
 
+#if defined(_WIN32)
+// The C runtime's own copy of the environment (its _wgetenv and getenv) sees
+// each change, but cannot hold an empty value.
+TEST(RealEnvironment, TheCRuntimeSeesEachChange) {
+    const std::pair<const char*, const wchar_t*> cases[] = {
+        {"WEXAL_CRT=\xC3\xA9t\xC3\xA9 \xE4\xB8\x96", L"\u00e9t\u00e9 \u4e16"},
+        {"WEXAL_CRT=", L"(null)"},
+        {"WEXAL_CRT=plain", L"plain"}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(u8::putenv(c.first), 0);
+        EXPECT_EQ(std::wstring(_wgetenv(L"WEXAL_CRT") ? _wgetenv(L"WEXAL_CRT") : L"(null)"), c.second) << c.first;
+    }
+    EXPECT_EQ(text(std::getenv("WEXAL_CRT")), "plain");
+    ASSERT_EQ(u8::unsetenv("WEXAL_CRT"), 0);
+    EXPECT_EQ(_wgetenv(L"WEXAL_CRT"), nullptr);
+}
+#endif
+
 class RealCommands : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -189,6 +189,8 @@ TEST_F(AllocationFailure, ArgsLeavesMainsVariablesAsTheyWere) {
                wexal::test::reset_fake_platform();
                fake_environment().main_args = {wide_of("prog"), wide_of(name_), wide_of("")};
                fake_environment().main_env = {wide_of(assignment_), wide_of("=C:=C:\\x")};
+               fake_environment().main_narrow_argc = 1;
+               fake_environment().main_narrow_argv = narrow;
            },
            [&] { u8::args utf8(argc, argv, envp); },
            [&](std::size_t, std::size_t total) {

@@ -145,6 +145,11 @@ int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_w
     return env.main_args_result;
 }
 
+int* __p___argc() { return &test::fake_environment().main_narrow_argc; }
+char*** __p___argv() { return &test::fake_environment().main_narrow_argv; }
+int _query_new_mode() { return 0; }
+int _wputenv_s(const wide_char*, const wide_char*) { return 0; }  // the C runtime's copy is not modelled
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

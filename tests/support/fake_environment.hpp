@@ -60,6 +60,8 @@ struct fake_environment_state {
     int main_args_result = 0;
     int asked_wildcards = -1, asked_new_mode = -1;
     std::vector<u8port::wide_char*> main_argv, main_envp;  // the runtime's arrays
+    int main_narrow_argc = 0;                              // __p___argc, __p___argv: main's
+    char** main_narrow_argv = nullptr;                     // narrow arguments (none by default)
 
     void reset() { *this = fake_environment_state(); }
 };

@@ -403,7 +403,7 @@ TEST_F(EnvironmentCalls, PutenvSplitsAtTheFirstEqualsSign) {
             continue;
         }
         const auto calls = environment_calls(set);
-        ASSERT_EQ(calls.size(), 1u);
+        ASSERT_FALSE(calls.empty());  // an empty value is set again after the C runtime's copy
         EXPECT_EQ(calls[0].name, c.name);
         EXPECT_EQ(calls[0].value, c.value);
     }

@@ -20,19 +20,19 @@
 #include <wexal/u8port/config.hpp>
 
 #if defined(_WIN32) && defined(__MINGW32__)
-// The program's own start-up settings (variables of the program, not of the
-// runtime DLL): whether its command line is globbed, and whether a failed
-// malloc calls the new handler. The runtime's wide split is asked with the
-// same ones, so that it splits as the program's argv was split.
+// The calling module's globbing setting: what the library goes by when the
+// runtime keeps no record of main's narrow arguments to tell whether the
+// program's command line was globbed.
 extern "C" int _dowildcard;
-extern "C" int _newmode;
 #endif
 
 namespace wexal {
 namespace u8port {
 
 namespace detail {
-// How the program's start-up split its command line.
+// How the calling module's start-up splits a command line. new_mode is no
+// longer read (the program's new mode is left as it is) and stays for the
+// layout.
 struct startup_settings {
     int expand_wildcards;
     int new_mode;
@@ -40,7 +40,7 @@ struct startup_settings {
 
 inline startup_settings program_startup_settings() noexcept {
 #if defined(_WIN32) && defined(__MINGW32__)
-    return {_dowildcard, _newmode};
+    return {_dowildcard, 0};
 #else
     return {0, 0};
 #endif
@@ -56,10 +56,13 @@ WEXAL_U8PORT_API std::vector<std::string> command_line_arguments(startup_setting
 // static destructors run). The destructor puts back exactly the count and
 // pointers it found, so objects nest and unwind in reverse order. Throws
 // std::bad_alloc, leaving the variables untouched, when the block cannot be
-// had. The runtime's own __argv and GetCommandLineA stay narrow. With
-// msvcrt.dll each object (and command_line_arguments) asks the runtime to
-// split its command line again, which may rebuild the runtime's own wide
-// argv: make them from one thread at a time.
+// had. The runtime's own __argv and GetCommandLineA stay narrow, and the
+// program's new mode (_set_new_mode) stays as it is. argv may be a suffix of
+// main's: args(argc - 1, argv + 1) gives the same suffix of the UTF-8 split.
+// An argv that is not main's (nor a suffix of it) is left as it is, argc and
+// envp too. With msvcrt.dll each object (and command_line_arguments) asks the
+// runtime to split its command line again, which may rebuild the runtime's
+// own wide argv: make them from one thread at a time.
 class args {
 public:
     args(int& argc, char**& argv) : args(argc, argv, nullptr, detail::program_startup_settings()) {}
@@ -83,7 +86,9 @@ private:
 };
 
 // The program's arguments as UTF-8, for code without main's variables (WinMain,
-// a library): the same split and conversion as args gives.
+// a library, a DLL): the same split and conversion as args gives, globbed
+// where main's arguments were, whichever module asks. Elsewhere main's argv as
+// it is now, also without /proc.
 inline std::vector<std::string> command_line_arguments() {
     return detail::command_line_arguments(detail::program_startup_settings());
 }
