@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <wexal/u8port/stackstring.hpp>
@@ -20,6 +21,10 @@
 #include "bench_data.hpp"
 #include "registry.hpp"
 #include "transcode/kernels.hpp"
+
+#if defined(WEXAL_BENCH_HAS_SIMDUTF)
+#include <simdutf.h>
+#endif
 
 namespace wexal {
 namespace bench {
@@ -303,10 +308,39 @@ void register_kernels(corpus_kind kind) {
     }
 }
 
+#if defined(WEXAL_BENCH_HAS_SIMDUTF)
+// The rival, on valid input only (it stops at a malformed sequence): its
+// best kernel here and its AVX2 kernel, rows "<direction>/<corpus>/simdutf_<kernel>".
+void register_simdutf(corpus_kind kind) {
+    if (kind == corpus_kind::invalid) return;
+    const std::pair<const char*, const simdutf::implementation*> kernels[] = {
+        {"best", simdutf::get_active_implementation()}, {"avx2", simdutf::get_available_implementations()["haswell"]}};
+    for (const auto& kernel : kernels) {
+        const simdutf::implementation* const impl = kernel.second;
+        if (impl == nullptr || !impl->supported_by_runtime_system()) continue;
+        const std::string suffix = std::string("/") + corpus_name(kind) + "/simdutf_" + kernel.first;
+        add_benchmark(u8to16 + suffix, [kind, impl](benchmark::State& state) {
+            run_calls<wide_char>(
+                state, utf8_calls(kind), 2, [impl](const std::string& in, wide_char* out, std::size_t) {
+                    return impl->convert_utf8_to_utf16le(in.data(), in.size(), reinterpret_cast<char16_t*>(out));
+                });
+        });
+        add_benchmark(u16to8 + suffix, [kind, impl](benchmark::State& state) {
+            run_calls<char>(state, utf16_calls(kind), 3, [impl](const wide_string& in, char* out, std::size_t) {
+                return impl->convert_utf16le_to_utf8(reinterpret_cast<const char16_t*>(in.data()), in.size(), out);
+            });
+        });
+    }
+}
+#endif
+
 void register_conversion_benchmarks() {
     for (const corpus_kind kind : all_corpus_kinds) register_u8to16(kind);
     for (const corpus_kind kind : all_corpus_kinds) register_u16to8(kind);
     for (const corpus_kind kind : all_corpus_kinds) register_kernels(kind);
+#if defined(WEXAL_BENCH_HAS_SIMDUTF)
+    for (const corpus_kind kind : all_corpus_kinds) register_simdutf(kind);
+#endif
     for (const corpus_kind kind : all_corpus_kinds) {
         if (kind != corpus_kind::names) register_sizes(kind);
     }

@@ -1,8 +1,7 @@
 // The AVX-512 kernel (BW, VL and VBMI2: AMD Zen 4 and later, Intel Ice Lake
 // and later): the whole conversion built for AVX-512, with mixed blocks whose
 // units and bytes one compress instruction gathers (after Clausecker and
-// Lemire's AVX-512 transcoding), and short stretches copied with masked loads
-// and stores. The target region opens before the loops are included, so every
+// Lemire's AVX-512 transcoding). The target region opens before the loops are included, so every
 // loop and helper is built for it; the kernel runs only where the processor
 // and the system (which must save the ZMM state) support it.
 #include <cstddef>
@@ -32,7 +31,6 @@ namespace detail {
 namespace avx512 {
 
 #define WEXAL_TRANSCODE_SSE2 1
-#define WEXAL_TRANSCODE_AVX512 1
 #include "loops.inl"
 
 struct kernel_blocks {
@@ -73,7 +71,6 @@ struct kernel_blocks {
 };
 
 #include "entry.inl"
-#undef WEXAL_TRANSCODE_AVX512
 #undef WEXAL_TRANSCODE_SSE2
 
 }  // namespace avx512

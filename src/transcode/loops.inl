@@ -91,48 +91,6 @@ inline __m128i widen_three_byte_quad(const unsigned char* p, __m128i& valid) noe
     return c;
 }
 
-// Copies n bytes (a short stretch) with a few overlapping loads and stores
-// rather than a call.
-inline void copy_short(void* to, const void* from, std::size_t n) noexcept {
-    unsigned char* d = static_cast<unsigned char*>(to);
-    const unsigned char* s = static_cast<const unsigned char*>(from);
-#if WEXAL_TRANSCODE_AVX512
-    // Masked loads and stores: no byte outside [0, n) is touched, whatever n.
-    for (;; d += 64, s += 64, n -= 64) {
-        const __mmask64 m = n >= 64 ? ~__mmask64(0) : _bzhi_u64(~0ull, static_cast<unsigned>(n));
-        _mm512_mask_storeu_epi8(d, m, _mm512_maskz_loadu_epi8(m, s));
-        if (n <= 64) return;
-    }
-#endif
-    if (n >= 16) {
-        for (std::size_t i = 0; i + 16 < n; i += 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 16),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16)));
-        return;
-    }
-    const auto copy = [d, s](std::size_t at, std::size_t size) { std::memcpy(d + at, s + at, size); };
-    if (n >= 8) {
-        const std::uint64_t head = load_u64(s);
-        copy(n - 8, 8);
-        std::memcpy(d, &head, 8);
-    } else if (n >= 4) {
-        std::uint32_t head;
-        std::memcpy(&head, s, 4);
-        copy(n - 4, 4);
-        std::memcpy(d, &head, 4);
-    } else if (n >= 2) {
-        std::uint16_t head;
-        std::memcpy(&head, s, 2);
-        copy(n - 2, 2);
-        std::memcpy(d, &head, 2);
-    } else if (n == 1) {
-        d[0] = s[0];
-    }
-}
-
 // Stores the 16 units in lo and hi whose byte lanes in keep are all ones
 // side by side at out, in order, and returns their number. The others are
 // stored too, each where the next kept one goes, so that it overwrites them;
@@ -533,55 +491,6 @@ inline void utf8_to_utf16_tail(const unsigned char*& cursor, const unsigned char
     room = remaining;
 }
 
-#if WEXAL_TRANSCODE_SSE2
-// The last stretch of at most tail_size bytes (all of a short name) through
-// the blocks too: from a copy followed by zeros, so that loads may reach past
-// its end, into a buffer of its own, copied out when all of it fits. A
-// character cut by the end is not complete in the copy either, so the blocks
-// leave it to the codec; each zero they take gives one unit at the end.
-// Returns false, having changed nothing, when the room is too small.
-inline bool utf8_to_utf16_short(const unsigned char* p, const unsigned char* end, wide_char*& out,
-                                std::size_t& room) noexcept {
-    constexpr std::size_t tail_size = utf8_to_utf16_limits::tail_size;
-    const std::size_t n = static_cast<std::size_t>(end - p);
-    if (n > tail_size || n > room) return false;
-    // The blocks read up to 18 bytes past the last they start at.
-    alignas(16) unsigned char in[tail_size + 32];
-    copy_short(in, p, n);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n), _mm_setzero_si128());
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n + 16), _mm_setzero_si128());
-    alignas(16) wide_char units[tail_size + 32];
-    const unsigned char* q = in;
-    const unsigned char* const e = in + n;
-    wide_char* o = units;
-    while (q < e) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        if (_mm_movemask_epi8(v) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, _mm_setzero_si128()));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, _mm_setzero_si128()));
-            q += 16;
-            o += 16;
-            continue;
-        }
-        unsigned produced = 0;
-        const unsigned used = utf8_mixed_block(q, o, produced);
-        if (used != 0) {
-            q += used;
-            o += produced;
-            continue;
-        }
-        code_point c = utf8_codec::decode(q, e);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
-        o = utf16_codec::encode(c, o);
-    }
-    const std::size_t count = static_cast<std::size_t>(o - units) - static_cast<std::size_t>(q - e);
-    if (count > room) return false;
-    copy_short(out, units, count * sizeof(wide_char));
-    out += count;
-    room -= count;
-    return true;
-}
-#endif
 
 // Converts into room units, writing nothing past the result.
 template <typename Blocks = sse2_blocks>
@@ -593,9 +502,6 @@ inline transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size
 
     if (static_cast<std::size_t>(e - p) > limits::tail_size)
         utf8_to_utf16_run<Blocks>(p, e - limits::tail_size, e, out, room);
-#if WEXAL_TRANSCODE_SSE2
-    if (utf8_to_utf16_short(p, e, out, room)) return {out, end, true};
-#endif
     utf8_to_utf16_tail(p, e, out, room);
     if (p == e) return {out, end, true};
     return transcode_counted_with<utf8_codec, utf16_codec>(out, room, reinterpret_cast<const char*>(p), end);
@@ -953,49 +859,6 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
     room = remaining;
 }
 
-#if WEXAL_TRANSCODE_SSE2
-// The last stretch of at most tail_size units, on the terms of
-// utf8_to_utf16_short.
-inline bool utf16_to_utf8_short(const wide_char* p, const wide_char* end, char*& out, std::size_t& room) noexcept {
-    constexpr std::size_t tail_size = utf16_to_utf8_limits::tail_size;
-    const std::size_t n = static_cast<std::size_t>(end - p);
-    if (n > tail_size || n > room) return false;
-    // The blocks read up to eight units past the last they start at.
-    alignas(16) wide_char in[tail_size + 16];
-    copy_short(in, p, n * sizeof(wide_char));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n), _mm_setzero_si128());
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(in + n + 8), _mm_setzero_si128());
-    alignas(16) char bytes[3 * tail_size + 32];
-    const wide_char* q = in;
-    const wide_char* const e = in + n;
-    char* o = bytes;
-    while (q < e) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        if ((_mm_movemask_epi8(_mm_adds_epu16(v, _mm_set1_epi16(0x7F80))) & 0xAAAA) == 0) {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
-            q += 8;
-            o += 8;
-            continue;
-        }
-        unsigned produced = 0;
-        const unsigned used = utf16_mixed_block(q, o, produced);
-        if (used != 0) {
-            q += used;
-            o += produced;
-            continue;
-        }
-        code_point c = utf16_codec::decode(q, e);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
-        o = utf8_codec::encode(c, o);
-    }
-    const std::size_t count = static_cast<std::size_t>(o - bytes) - static_cast<std::size_t>(q - e);
-    if (count > room) return false;
-    copy_short(out, bytes, count);
-    out += count;
-    room -= count;
-    return true;
-}
-#endif
 
 // Converts into room units, writing nothing past the result.
 template <typename Blocks = sse2_blocks>
@@ -1005,9 +868,6 @@ inline transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t ro
     const wide_char* p = begin;
     if (static_cast<std::size_t>(end - p) > limits::tail_size)
         utf16_to_utf8_run<Blocks>(p, end - limits::tail_size, end, out, room);
-#if WEXAL_TRANSCODE_SSE2
-    if (utf16_to_utf8_short(p, end, out, room)) return {out, end, true};
-#endif
     // The rest (the last tail_size units, all of a short name) goes through
     // the plain loop: here nothing measured beats it, least of all when the
     // text is not in the cache yet.
