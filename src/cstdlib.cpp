@@ -1,8 +1,10 @@
 #include <wexal/u8port/cstdlib.hpp>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/stackstring.hpp>
 
 #include "platform/platform.hpp"
@@ -10,6 +12,9 @@
 
 namespace wexal {
 namespace u8port {
+
+#if defined(_WIN32)
+
 namespace {
 
 using platform_dword = detail::platform::dword;
@@ -117,6 +122,49 @@ int system(const char* command) {
     const wide_stackstring wide_command(command);
     return detail::platform::_wsystem(wide_command.get());
 }
+
+#else
+
+// Environment entries and commands are bytes here: they reach the C library
+// as they are.
+
+char* getenv(const char* name) {
+    // The value is copied as on Windows: it stays readable until the next
+    // call, whatever happens to the variable meanwhile.
+    static std::optional<detail::byte_name> getenv_result;
+
+    const char* const value = detail::platform::getenv(name);
+    if (value == nullptr) return nullptr;
+    getenv_result.emplace(value, value + std::strlen(value));
+    return const_cast<char*>(getenv_result->get());
+}
+
+int setenv(const char* name, const char* value, int overwrite) {
+    // A null value removes the variable, as on Windows.
+    if (value == nullptr) {
+        if (overwrite == 0 && detail::platform::getenv(name) != nullptr) return 0;
+        return detail::platform::unsetenv(name);
+    }
+    return detail::platform::setenv(name, value, overwrite);
+}
+
+int unsetenv(const char* name) { return detail::platform::unsetenv(name); }
+
+// The variable gets a copy of the value: the caller's string is not kept.
+int putenv(const char* assignment) {
+    if (assignment == nullptr) return -1;
+    const char* const equals = std::strchr(assignment, '=');
+    if (equals == nullptr) return -1;
+    const detail::byte_name name(assignment, equals);
+    return detail::platform::setenv(name.get(), equals + 1, 1);
+}
+
+int system(const char* command) {
+    detail::flush_standard_streams();
+    return detail::platform::system(command);
+}
+
+#endif
 
 }  // namespace u8port
 }  // namespace wexal

@@ -68,6 +68,26 @@ int GetConsoleMode(handle console, dword* mode);
 int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* written, void* reserved);
 int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, void* input_control);
 
+#if defined(_WIN32)
+// KERNEL32: the full path Win32 makes of a file name (relative names, drive-
+// relative names, '/', '.', '..', trailing dots and spaces). Returns the
+// length written, or the size needed (terminator included) when size is too
+// small, or 0 on failure.
+dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char** file_part);
+#else
+// C library, on systems where a name is bytes: names, environment entries
+// and commands reach these calls exactly as the program gave them. The
+// stand-in forwards to the C library; a null name gives an error result.
+std::FILE* fopen(const char* file_name, const char* mode);
+std::FILE* freopen(const char* file_name, const char* mode, std::FILE* stream);
+int remove(const char* file_name);
+int rename(const char* old_name, const char* new_name);
+int system(const char* command);
+char* getenv(const char* name);
+int setenv(const char* name, const char* value, int overwrite);
+int unsetenv(const char* name);
+#endif
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

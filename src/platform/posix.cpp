@@ -204,6 +204,68 @@ int _query_new_mode() { return 0; }
 
 int _wputenv_s(const wide_char*, const wide_char*) { return 0; }
 
+// The byte calls: the C library's own, with null names refused and the
+// environment under the same lock as the wide calls above. A value getenv
+// handed out stays readable after the lock is released: glibc never frees a
+// value it stored, it only stops pointing at it.
+std::FILE* fopen(const char* file_name, const char* mode) {
+    if (file_name == nullptr || mode == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return std::fopen(file_name, mode);
+}
+
+std::FILE* freopen(const char* file_name, const char* mode, std::FILE* stream) {
+    if (file_name == nullptr || mode == nullptr || stream == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return std::freopen(file_name, mode, stream);
+}
+
+int remove(const char* file_name) {
+    if (file_name == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    return std::remove(file_name);
+}
+
+int rename(const char* old_name, const char* new_name) {
+    if (old_name == nullptr || new_name == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    return std::rename(old_name, new_name);
+}
+
+int system(const char* command) { return std::system(command); }
+
+char* getenv(const char* name) {
+    if (name == nullptr) return nullptr;
+    const std::lock_guard<std::mutex> lock(environment_lock());
+    return std::getenv(name);
+}
+
+int setenv(const char* name, const char* value, int overwrite) {
+    if (name == nullptr || value == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::lock_guard<std::mutex> lock(environment_lock());
+    return ::setenv(name, value, overwrite);
+}
+
+int unsetenv(const char* name) {
+    if (name == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::lock_guard<std::mutex> lock(environment_lock());
+    return ::unsetenv(name);
+}
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

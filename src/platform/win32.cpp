@@ -115,6 +115,10 @@ int SetEnvironmentVariableW(const wide_char* name, const wide_char* value) {
 
 dword GetLastError() { return ::GetLastError(); }
 
+dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char** file_part) {
+    return ::GetFullPathNameW(file_name, size, buffer, file_part);
+}
+
 handle GetStdHandle(dword which) { return ::GetStdHandle(which); }
 
 int GetConsoleMode(handle console, dword* mode) {

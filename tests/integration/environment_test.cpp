@@ -41,6 +41,9 @@ TEST(RealEnvironment, VariablesWithUtf8NamesAndValuesAreSetReadAndRemoved) {
         {"64 units", "WEXAL_SIXTY_FOUR", std::string(64, 'q')},
         {"over 255 UTF-8 bytes", "WEXAL_LONG", repeat("\xC3\xA9", 150) + repeat("\xF0\x9F\x98\x80", 20)},
         {"an equals sign in the value", "WEXAL_EQ", "a=b=c"},
+#if !defined(_WIN32)
+        {"bytes that are not UTF-8 (names are bytes here)", "WEXAL_CAF\xE9", "caf\xE9 \xFF"},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -175,6 +178,10 @@ TEST_F(RealCommands, ACommandWritesAFileWithANonAsciiNameAndContent) {
         "e, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80";
     ASSERT_EQ(exit_code(u8::system(write_line(content, file).c_str())), 0);
     EXPECT_EQ(read_file(file), expected_line(u"Gr\u00FC\u00DFe, \u4E16\u754C \U0001F600", content));
+#if !defined(_WIN32)  // a command is bytes here
+    ASSERT_EQ(exit_code(u8::system(write_line("caf\xE9", "\xE9.txt").c_str())), 0);
+    EXPECT_EQ(read_file("\xE9.txt"), "caf\xE9\n");
+#endif
 }
 
 TEST_F(RealCommands, ACommandSeesVariablesSetThroughTheLibrary) {

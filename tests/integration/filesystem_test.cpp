@@ -30,7 +30,9 @@ TEST(Paths, NamesInSeveralScriptsListAndReopen) {
         {"\xCE\xB5\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC",
          "\xCE\xB5\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC"},
         {"\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80"},
+#if defined(_WIN32)  // elsewhere the name keeps its bytes (the test below)
         {"bad\xFFname", "bad\xEF\xBF\xBDname"},
+#endif
     };
     const std::string dir = "wexal-paths-scripts";
     fs::remove_all(dir);
@@ -103,6 +105,7 @@ TEST(Paths, NamesWithoutAUtf8Form) {
     EXPECT_EQ(u8::to_utf8(found.filename()), "x\xEF\xBF\xBD");
     EXPECT_TRUE(std::ifstream(u8::to_path(u8::to_utf8(found, lossless), lossless)).is_open());
     EXPECT_FALSE(std::ifstream(u8::to_path(u8::to_utf8(found))).is_open());
+    EXPECT_EQ(u8::to_path(dir + "/x\xFF"), found);
     fs::remove_all(dir);
 #endif
 }

@@ -28,8 +28,10 @@ fs::path native(const std::string& utf8) {
 
 #if defined(_WIN32)
 const std::string newline = "\r\n";
+const bool bytes = false;  // names are converted, malformed sequences to U+FFFD
 #else
 const std::string newline = "\n";
+const bool bytes = true;  // names are bytes
 #endif
 
 // The bytes of a file, read with u8port::fopen; "<none>" when it cannot be opened.
@@ -45,9 +47,9 @@ std::string raw(const std::string& name) {
 class FileStreams : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }
-    void TearDown() override { fs::remove_all(native(dir_)); }
+    void TearDown() override { fs::remove_all(native(dir_), ignored_); }
     void reset() {
-        fs::remove_all(native(dir_));
+        fs::remove_all(native(dir_), ignored_);  // Wine's std::filesystem cannot, over MAX_PATH
         fs::create_directories(native(dir_));
     }
 
@@ -63,6 +65,7 @@ protected:
         return names;
     }
 
+    std::error_code ignored_;
     std::string dir_ = "wexal-fstream-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
@@ -81,9 +84,12 @@ TEST_F(FileStreams, Utf8NamesCreateReopenAndListTheSameFile) {
     } cases[] = {
         {"é, CJK and U+1F600", "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt",
          "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt"},
-        {"a malformed byte", "bad\xFFname.txt", "bad\xEF\xBF\xBDname.txt"},
-        {"a truncated sequence at the end", "cut\xE2\x82", "cut\xEF\xBF\xBD"},
+        {"a malformed byte", "bad\xFFname.txt", bytes ? "bad\xFFname.txt" : "bad\xEF\xBF\xBDname.txt"},
+        {"a truncated sequence at the end", "cut\xE2\x82", bytes ? "cut\xE2\x82" : "cut\xEF\xBF\xBD"},
         {"more than 255 bytes over several directories", cjk_dirs + "caf\xC3\xA9.txt", cjk_dirs + "caf\xC3\xA9.txt"},
+        {"over MAX_PATH on Windows: a relative name of 347 characters with '..'",
+         cjk_dirs + "../" + cjk_dirs.substr(0, 61) + cjk_dirs + cjk_dirs + "caf\xC3\xA9.txt",
+         cjk_dirs + cjk_dirs + cjk_dirs + "caf\xC3\xA9.txt"},
     };
     const std::string text =
         "Gr\xC3\xBC\xC3\x9F"
@@ -93,8 +99,12 @@ TEST_F(FileStreams, Utf8NamesCreateReopenAndListTheSameFile) {
         reset();
         fs::create_directories(native(path(c.on_disk)).parent_path());
         u8::ofstream(path(c.name), ios::binary) << text;  // std::string
-        EXPECT_EQ(listing(), std::vector<std::string>{c.on_disk});
-        EXPECT_EQ(raw(path(c.name)), text);
+        // Wine's std::filesystem lists no tree that deep: there the name without '..' shows where the file is.
+        const bool listable = bytes || c.on_disk.size() < 600;
+        if (listable) {
+            EXPECT_EQ(listing(), std::vector<std::string>{c.on_disk});
+        }
+        EXPECT_EQ(raw(path(c.on_disk)), text);
 
         const std::string padded = path(c.name) + "-not-part-of-the-name";
         u8::ifstream by_view(std::string_view(padded).substr(0, padded.size() - 21), ios::binary);
@@ -110,7 +120,18 @@ TEST_F(FileStreams, Utf8NamesCreateReopenAndListTheSameFile) {
 #endif
         by_pointer.close();
         EXPECT_EQ(raw(path(c.name)), text + "more");
-        EXPECT_EQ(listing().size(), 1u);
+        if (listable) {
+            EXPECT_EQ(listing().size(), 1u);
+        }
+        by_view.close();  // Windows renames no open file
+        ASSERT_EQ(u8::rename(path(c.name).c_str(), (path(c.name) + "2").c_str()), 0);
+        EXPECT_EQ(raw(path(c.on_disk) + "2"), text + "more");
+        EXPECT_EQ(u8::remove((path(c.name) + "2").c_str()), 0);
+        std::fclose(u8::fopen(path(c.name).c_str(), "wb"));
+        if (listable) {
+            EXPECT_EQ(listing(), std::vector<std::string>{c.on_disk});
+        }
+        EXPECT_EQ(raw(path(c.on_disk)), "");
     }
 }
 

@@ -103,6 +103,36 @@ int _wrename(const wide_char* old_name, const wide_char* new_name) {
                                 test::fake_files().int_result);
 }
 
+#if defined(_WIN32)
+
+dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char**) {
+    test::log_call("GetFullPathNameW");
+    const auto& paths = test::fake_files().full_paths;
+    const auto found = file_name == nullptr ? paths.end() : paths.find(file_name);
+    if (found == paths.end()) return 0;
+    const std::size_t n = found->second.size();
+    if (n >= size) return static_cast<dword>(n + 1);
+    found->second.copy(buffer, n);
+    buffer[n] = 0;
+    return static_cast<dword>(n);
+}
+
+#else
+
+// Where names are bytes: each call is logged and returns the scripted result.
+std::FILE* fopen(const char*, const char*) { return test::log_call("fopen"), test::fake_files().stream_result; }
+std::FILE* freopen(const char*, const char*, std::FILE*) {
+    return test::log_call("freopen"), test::fake_files().stream_result;
+}
+int remove(const char*) { return test::log_call("remove"), test::fake_files().int_result; }
+int rename(const char*, const char*) { return test::log_call("rename"), test::fake_files().int_result; }
+int system(const char*) { return test::log_call("system"), 0; }
+char* getenv(const char*) { return test::log_call("getenv"), nullptr; }
+int setenv(const char*, const char*, int) { return test::log_call("setenv"), 0; }
+int unsetenv(const char*) { return test::log_call("unsetenv"), 0; }
+
+#endif
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,9 @@ struct fake_file_system {
     std::FILE* stream_result = nullptr;  // returned by _wfopen and _wfreopen
     int int_result = 0;                  // returned by _wremove and _wrename
     std::function<void()> during_call;   // runs at the start of every call, before anything is recorded
+
+    // What GetFullPathNameW (Windows) makes of each name; others fail.
+    std::map<wide_string, wide_string> full_paths;
 
     void reset() { *this = fake_file_system(); }
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ protected:
     std::FILE* token(int n) { return reinterpret_cast<std::FILE*>(static_cast<std::uintptr_t>(0x1000 + n)); }
 };
 
+#if defined(_WIN32)
 struct name_case {
     const char* what;
     const char* utf8;
@@ -137,6 +139,38 @@ TEST_F(FileCalls, FailedAllocationMakesNoPlatformCallAndLeaksNothing) {
     EXPECT_TRUE(fake_files().calls.empty());
     EXPECT_EQ(scope.live(), 0u);
 }
+
+// A name whose full path (as Win32 resolves it: scripted here, for real under
+// Wine in the file stream tests) reaches MAX_PATH goes as "\\?\" + that path.
+TEST_F(FileCalls, NamesWhoseFullPathIsLongReachThePlatformInVerbatimForm) {
+    const std::string n(270, 'n'), deep = "C:\\" + std::string(260, 'd');
+    const struct {
+        std::string name, full_path, expected;  // full_path "": no lookup expected
+    } cases[] = {
+        {"C:\\a\\b.txt", "", "C:\\a\\b.txt"},                       // absolute short
+        {"C:\\" + n, "C:\\" + n, "\\\\?\\C:\\" + n},                // absolute long
+        {"a.txt", "C:\\w\\a.txt", "a.txt"},                         // relative, short current directory
+        {"a.txt", deep + "\\a.txt", "\\\\?\\" + deep + "\\a.txt"},  // relative, long current directory
+        {"x/../" + n, "C:\\w\\" + n, "\\\\?\\C:\\w\\" + n},         // relative long, '..' and '/'
+        {"D:" + n, "D:\\cur\\" + n, "\\\\?\\D:\\cur\\" + n},        // drive-relative
+        {"\\\\srv\\share\\" + n, "\\\\srv\\share\\" + n, "\\\\?\\UNC\\srv\\share\\" + n},
+        {"\\\\?\\C:\\" + n, "", "\\\\?\\C:\\" + n},         // already verbatim
+        {"\\\\.\\C:\\" + n, "", "\\\\.\\C:\\" + n},         // device
+        {"C:\\" + n + ".", "C:\\" + n, "\\\\?\\C:\\" + n},  // trailing dot
+    };
+    const auto w = [](const std::string& s) { return wide_string(s.begin(), s.end()); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected.substr(0, 12));
+        wexal::test::reset_fake_platform();
+        if (!c.full_path.empty()) fake_files().full_paths[w(c.name)] = w(c.full_path);
+        wexal::u8port::rename(c.name.c_str(), c.name.c_str());
+        ASSERT_EQ(fake_files().calls.size(), 1u);
+        EXPECT_EQ(fake_files().calls[0].args, (std::vector<wide_arg>{w(c.expected), w(c.expected)}));
+        const auto& log = wexal::test::fake_call_log();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "GetFullPathNameW") == 0, c.full_path.empty());
+    }
+}
+#endif
 
 TEST_F(FileCalls, WfopenPassesWideStringsThroughUntouched) {
     const wide_string name = wide(u"x\xD800y\xDC00");  // unpaired surrogates

@@ -4,8 +4,12 @@
 // on Windows (an ANSI code page, or each byte as U+00xx), and path::string()
 // throws on a name it cannot convert. These functions use UTF-8 whatever the
 // locale, and the default forms never throw on bad input:
-// - to_path(s): each malformed UTF-8 sequence becomes U+FFFD, so
-//   std::ifstream(to_path(s)) opens the file u8port::fopen(s) opens.
+// - to_path(s): the path u8port::fopen(s) uses, so std::ifstream(to_path(s))
+//   opens the file u8port::fopen(s) opens: on Windows each malformed UTF-8
+//   sequence becomes U+FFFD; elsewhere the path holds exactly the bytes of s.
+//   It is a plain conversion: on Windows a path of MAX_PATH units or more
+//   still needs the verbatim form ("\\?\C:\...") or a long-path-aware
+//   program to reach the file through std::filesystem.
 // - to_utf8(p): the name as UTF-8, with U+FFFD for whatever has no UTF-8 form
 //   (an unpaired surrogate on Windows, a malformed byte sequence on Linux).
 // The lossless forms give back every name the system can hand out:
@@ -42,13 +46,13 @@ inline std::string to_utf8(const std::filesystem::path& p, lossless_t tag) { ret
 
 namespace detail {
 
-// UTF-8 with each malformed sequence replaced by U+FFFD: the name that
-// u8port::fopen gives the system, which converts it to UTF-16 and back.
+// UTF-8 with each malformed sequence replaced by U+FFFD, for display.
 inline std::string valid_utf8(std::string_view s) { return transcode_to_string<char>(s.data(), s.data() + s.size()); }
 
 }  // namespace detail
 
-inline std::filesystem::path to_path(std::string_view utf8) { return std::filesystem::path(detail::valid_utf8(utf8)); }
+// The bytes, as u8port::fopen hands them to the system.
+inline std::filesystem::path to_path(std::string_view utf8) { return std::filesystem::path(std::string(utf8)); }
 inline std::filesystem::path to_path(std::string_view bytes, lossless_t) {
     return std::filesystem::path(std::string(bytes));
 }

@@ -8,11 +8,10 @@
 // reads the name in the ANSI code page on Windows. A u8port stream passed as a
 // std:: stream and opened through the base's open() gets that behaviour back.
 //
-// The file is opened by the standard basic_filebuf itself: with the UTF-16
-// name on Windows, and on other systems with the UTF-8 bytes after each
-// malformed sequence has become U+FFFD, exactly the name u8port::fopen uses,
-// so the two always open the same file. Names up to 255 bytes are converted
-// without a heap allocation.
+// The file is opened by the standard basic_filebuf itself, by the name
+// u8port::fopen gives the system: on Windows the UTF-16 name (its verbatim
+// form when the full path reaches MAX_PATH), on other systems the bytes as
+// they are. Names up to 255 bytes cost no heap allocation.
 #ifndef WEXAL_U8PORT_FSTREAM_HPP
 #define WEXAL_U8PORT_FSTREAM_HPP
 
@@ -24,6 +23,7 @@
 #include <utility>
 
 #include <wexal/u8port/config.hpp>
+#include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/stackstring.hpp>
 
 #if defined(_WIN32)
@@ -44,25 +44,27 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
-// The name a UTF-8 open() hands to the standard filebuf: UTF-16 on Windows,
-// elsewhere the UTF-8 bytes with malformed sequences replaced (the round trip
-// through UTF-16 is what the platform layer does for fopen). A null name
-// becomes the empty name, which no system opens.
+// The name a UTF-8 open() hands to the standard filebuf: on Windows UTF-16,
+// in its verbatim form when the full path is long; elsewhere the bytes,
+// unchanged. A null name becomes the empty name, which no system opens.
 class stream_file_name {
 public:
-    stream_file_name(const char* begin, const char* end) {
-        if (begin == nullptr) begin = end = "";
+    stream_file_name(const char* begin, const char* end)
 #if defined(_WIN32)
+    {
+        if (begin == nullptr) begin = end = "";
         name_.convert(begin, end);
-#else
-        name_.convert(wide_.convert(begin, end));
-#endif
+        long_ = long_path_form(name_.get());
     }
+#else
+        : name_(begin, end) {
+    }
+#endif
     explicit stream_file_name(const char* name)
         : stream_file_name(name, name == nullptr ? nullptr : name + std::char_traits<char>::length(name)) {}
 
 #if defined(_WIN32)
-    const wchar_t* get() const noexcept { return name_.get(); }
+    const wchar_t* get() const noexcept { return long_.empty() ? name_.get() : long_.c_str(); }
 #else
     const char* get() const noexcept { return name_.get(); }
 #endif
@@ -70,9 +72,9 @@ public:
 private:
 #if defined(_WIN32)
     wide_stackstring name_;
+    std::wstring long_;
 #else
-    wide_stackstring wide_;
-    narrow_stackstring name_;
+    byte_name name_;
 #endif
 };
 
