@@ -5,11 +5,15 @@
 // written) and "console/in/<corpus>" (MB/s of UTF-16 read); the same with
 // "out_old_loop" and "in_old_loop" for buffers that convert one code point
 // at a time, as the library's did before, so that the gain shows in one run.
+// "console/out_lines_80" writes 1 MiB as lines of 80 bytes through an ostream
+// (one << per line) and "console/out_write_1MiB" one 1 MiB write; both count
+// the console writes per MiB ("writes").
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -166,9 +170,45 @@ void console_input(benchmark::State& state, corpus_kind kind) {
                             static_cast<std::int64_t>(input_bytes(units)));
 }
 
+constexpr std::size_t mebibyte = 1024 * 1024;
+
+// ASCII lines of 80 bytes, the newline included, 1 MiB in all.
+std::string lines_of_80() {
+    std::string line(79, 'x');
+    line += '\n';
+    std::string text;
+    while (text.size() < mebibyte) text += line;
+    return text;
+}
+
+void console_lines(benchmark::State& state, bool as_lines) {
+    static const std::string text = lines_of_80();
+    test::reset_fake_platform();
+    test::fake_console().record_writes = false;
+    u8port::detail::console_output_buffer buffer(test::fake_handle(1));
+    std::ostream out(&buffer);
+    std::size_t writes = 0;
+    for (auto _ : state) {
+        if (as_lines) {
+            for (std::size_t at = 0; at < text.size(); at += 80) out.write(text.data() + at, 80);
+        } else {
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        }
+        out.flush();
+        benchmark::DoNotOptimize(test::fake_console().screen.data());
+        writes += test::fake_call_log().size();
+        test::fake_console().screen.clear();
+        test::fake_call_log().clear();
+    }
+    state.counters["writes"] = static_cast<double>(writes) / static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
+}
+
 }  // namespace
 
 void register_console_benchmarks() {
+    add_benchmark("console/out_lines_80", [](benchmark::State& state) { console_lines(state, true); });
+    add_benchmark("console/out_write_1MiB", [](benchmark::State& state) { console_lines(state, false); });
     for (const corpus_kind kind : all_corpus_kinds) {
         add_benchmark(std::string("console/out/") + corpus_name(kind), [kind](benchmark::State& state) {
             console_output<u8port::detail::console_output_buffer>(state, kind);

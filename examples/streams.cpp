@@ -16,8 +16,9 @@ int main() {
     u8::cout << "cout: Grüße, 世界 😀\n";
     // cerr flushes cout, its tie, first, then shows at once: it is unit-buffered.
     u8::cerr << "cerr: ¡at once!\n";
-    // clog is buffered: this line waits until the program ends.
-    u8::clog << "clog: adiós, written at exit\n";
+    // On a console clog, like cout, writes out at the end of each line; this
+    // one ends as the program does.
+    u8::clog << "clog: adiós, written at exit";
     // Reading from cin flushes cout first, so the prompt shows.
     u8::cout << "Type a line: ";
 
@@ -34,5 +35,6 @@ int main() {
         u8::cout << ' ' << digits[byte >> 4] << digits[byte & 0xF];
     }
     u8::cout << '\n';
+    u8::clog << '\n';
     return 0;
 }

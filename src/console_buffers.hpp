@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <streambuf>
 #include <vector>
 
@@ -19,14 +20,22 @@ namespace detail {
 // Lets the unit tests call the private conversion steps; defined only there.
 struct console_buffer_test_access;
 
-// Collects UTF-8 bytes in a 1024-byte put area and writes them to the console
-// as UTF-16 on every flush or when the area fills. An incomplete sequence at
-// the end is carried over until its remaining bytes arrive.
+// Collects UTF-8 bytes in a 1024-byte buffer and writes them to the console
+// as UTF-16 at every end of line, on every flush and when the buffer fills; a
+// longer write goes out in full buffers, and only the part after its last
+// newline waits. An incomplete sequence at the end is carried over until its
+// remaining bytes arrive.
+//
+// The buffer is safe to use from several threads at once: it exposes no put
+// area to the stream, so every sputc, sputn and pubsync reaches a virtual
+// below, and each takes the buffer's lock. So the bytes of one output
+// operation (one sputn, one sputc) stay together, in the order the operations
+// took the lock, and a sequence is never cut by another thread's bytes.
 class console_output_buffer : public std::basic_streambuf<char> {
 public:
     static constexpr std::size_t buffer_size = 1024;
     // One unit per byte at most (a 4-byte sequence gives two units), so a
-    // full put area never needs more than buffer_size units.
+    // full buffer never needs more than buffer_size units.
     static constexpr std::size_t wbuffer_size = 2048;
 
     explicit console_output_buffer(void* handle) noexcept;
@@ -36,14 +45,25 @@ public:
     console_output_buffer& operator=(const console_output_buffer&) = delete;
 
 protected:
-    // Writes the pending bytes and stores c behind the carried-over ones;
-    // 0 on success (never the character), -1 when nothing could be written.
+    // Stores c (written out at once if it ends a line); 0 on success (never
+    // the character), -1 when the buffer is full and the console failed. With
+    // eof, writes the pending bytes: 0, or -1 when the console failed.
     int_type overflow(int_type c) override;
+    // The bytes taken: all n, or fewer when the console failed.
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
     int sync() override;
 
 private:
     friend struct console_buffer_test_access;
 
+    // With the lock held: copies the bytes behind the pending ones, writing
+    // out each full buffer, then writes out up to the last newline among
+    // them. Returns the bytes taken.
+    std::streamsize put(const char* s, std::size_t n);
+    // With the lock held: writes buffer_[0, n) up to its last complete code
+    // point and moves what remains of the pending bytes to the front. False
+    // when the console failed; the bytes it took are dropped all the same.
+    bool write_out(std::size_t n);
     // Converts [p, p + n) up to its last complete code point and writes the
     // units. Returns the bytes consumed, or -1 when n exceeds buffer_size or
     // the console failed. delivered receives the bytes of the code points
@@ -55,7 +75,9 @@ private:
     // taken then counts the units of the calls before the failure.
     int write_units(const wide_char* units, int count, int& taken);
 
+    std::mutex lock_;
     char buffer_[buffer_size];
+    std::size_t pending_;
     wide_char wbuffer_[wbuffer_size];
     void* handle_;
 };
@@ -65,6 +87,10 @@ private:
 // surrogate whose trail has not arrived is carried to the next read, and so
 // is a CR that ends a read that filled the capacity; any number of bytes can
 // be put back.
+//
+// Like the output buffer it exposes no get area to the stream: every read and
+// put-back reaches a virtual below, which takes the buffer's lock, so readers
+// on several threads each get whole bytes of the input, none twice.
 class console_input_buffer : public std::basic_streambuf<char> {
 public:
     // Each unit read gives at most three bytes, so 3072 bytes suffice.
@@ -79,7 +105,11 @@ public:
 
 protected:
     int_type underflow() override;
+    int_type uflow() override;
+    std::streamsize xsgetn(char* s, std::streamsize n) override;
+    std::streamsize showmanyc() override;
     // Puts c back in front of the read position; 0 on success, -1 for eof.
+    // With eof, steps back over the last byte read from the console, if any.
     int_type pbackfail(int_type c) override;
 
 private:
@@ -94,7 +124,17 @@ private:
     // nothing to deliver yet but input goes on. A carried CR met by the end
     // of input is delivered alone, and the end comes with the next call.
     std::int64_t read_from_console();
+    // With the lock held: the next byte, reading the console when none is
+    // left, or eof.
+    int_type peek();
 
+    std::mutex lock_;
+    // The get area the stream does not see: in buffer_ or in the put-back
+    // store, input (read or put back) from gvalid_ on, free room before it.
+    char* gbegin_;
+    char* gvalid_;
+    char* gnext_;
+    char* gend_;
     char buffer_[buffer_size];
     wide_char wbuffer_[wbuffer_size];
     void* handle_;

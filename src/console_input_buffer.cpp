@@ -1,6 +1,7 @@
 // Console input back as UTF-8: each refill is one ReadConsoleW call whose
-// units are converted into the get area, each CR LF as LF; put-back bytes
-// that do not fit in front of the read position go to a growing store.
+// units are converted into the buffer, each CR LF as LF; put-back bytes that
+// do not fit in front of the read position go to a growing store. Every entry
+// point holds the buffer's lock.
 #include "console_buffers.hpp"
 
 #include <algorithm>
@@ -45,20 +46,52 @@ char* join_line_ends(char* begin, char* end) {
 }  // namespace
 
 console_input_buffer::console_input_buffer(void* handle) noexcept
-    : handle_(handle), wpending_(0), end_pending_(false) {}
+    : gbegin_(nullptr), gvalid_(nullptr), gnext_(nullptr), gend_(nullptr), handle_(handle), wpending_(0),
+      end_pending_(false) {}
 
 console_input_buffer::~console_input_buffer() = default;
 
-console_input_buffer::int_type console_input_buffer::underflow() {
+console_input_buffer::int_type console_input_buffer::peek() {
+    if (gnext_ != gend_) return traits_type::to_int_type(*gnext_);
     if (handle_ == nullptr) return traits_type::eof();
-    // The base refills only when the get area is used up, so the store holds
-    // nothing unread now; its storage stays for later put-backs.
+    // Refilled only when the get area is used up, so the store holds nothing
+    // unread now; its storage stays for later put-backs.
     putback_store_.clear();
     std::int64_t n = read_again;
     while (n == read_again) n = read_from_console();
-    setg(buffer_, buffer_, buffer_ + n);
+    gbegin_ = gvalid_ = gnext_ = buffer_;
+    gend_ = buffer_ + n;
     if (n == end_of_input) return traits_type::eof();
     return traits_type::to_int_type(buffer_[0]);
+}
+
+console_input_buffer::int_type console_input_buffer::underflow() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return peek();
+}
+
+console_input_buffer::int_type console_input_buffer::uflow() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    const int_type c = peek();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++gnext_;
+    return c;
+}
+
+std::streamsize console_input_buffer::xsgetn(char* s, std::streamsize n) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    std::streamsize done = 0;
+    while (done < n && !traits_type::eq_int_type(peek(), traits_type::eof())) {
+        const std::streamsize k = std::min<std::streamsize>(n - done, gend_ - gnext_);
+        std::memcpy(s + done, gnext_, static_cast<std::size_t>(k));
+        gnext_ += k;
+        done += k;
+    }
+    return done;
+}
+
+std::streamsize console_input_buffer::showmanyc() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return gend_ - gnext_;
 }
 
 std::int64_t console_input_buffer::read_from_console() {
@@ -110,23 +143,29 @@ std::int64_t console_input_buffer::read_from_console() {
 }
 
 console_input_buffer::int_type console_input_buffer::pbackfail(int_type c) {
-    // Stepping back without a byte is the base's job wherever it can.
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::eof();
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+        // Only over a byte that was read: what lies before holds no input.
+        if (gnext_ == gvalid_) return traits_type::eof();
+        --gnext_;
+        return traits_type::to_int_type(*gnext_);
+    }
     const char byte = traits_type::to_char_type(c);
-    if (gptr() != eback()) {
-        gbump(-1);
-        *gptr() = byte;
+    if (gnext_ != gbegin_) {
+        *--gnext_ = byte;
+        gvalid_ = std::min(gvalid_, gnext_);
         return 0;
     }
     if (putback_store_.empty()) {
         // The get area lies in buffer_ (or is unset): the store takes the byte
         // and whatever is still unread there, which follows it.
-        const std::size_t unread = static_cast<std::size_t>(egptr() - gptr());
+        const std::size_t unread = static_cast<std::size_t>(gend_ - gnext_);
         putback_store_.resize(4 + unread);
-        if (unread != 0) std::memcpy(putback_store_.data() + 4, gptr(), unread);
-        char* const base = putback_store_.data();
-        setg(base, base + 3, base + putback_store_.size());
-        *gptr() = byte;
+        if (unread != 0) std::memcpy(putback_store_.data() + 4, gnext_, unread);
+        gbegin_ = putback_store_.data();
+        gvalid_ = gnext_ = gbegin_ + 3;
+        gend_ = gbegin_ + putback_store_.size();
+        *gnext_ = byte;
         return 0;
     }
     // The get area is the whole store and the read position at its start:
@@ -136,8 +175,9 @@ console_input_buffer::int_type console_input_buffer::pbackfail(int_type c) {
     std::memcpy(grown.data() + n, putback_store_.data(), n);
     grown[n - 1] = byte;
     putback_store_.swap(grown);
-    char* const base = putback_store_.data();
-    setg(base, base + n - 1, base + 2 * n);
+    gbegin_ = putback_store_.data();
+    gvalid_ = gnext_ = gbegin_ + n - 1;
+    gend_ = gbegin_ + 2 * n;
     return 0;
 }
 

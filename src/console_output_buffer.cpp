@@ -1,5 +1,6 @@
-// UTF-8 out to a UTF-16 console: the put area collects the program's bytes,
-// and every flush converts them and writes the units with WriteConsoleW.
+// UTF-8 out to a UTF-16 console: a locked buffer collects the program's
+// bytes, and every end of line, flush or full buffer converts them and writes
+// the units with WriteConsoleW.
 #include "console_buffers.hpp"
 
 #include <algorithm>
@@ -13,41 +14,60 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
-console_output_buffer::console_output_buffer(void* handle) noexcept : handle_(handle) {}
+console_output_buffer::console_output_buffer(void* handle) noexcept : pending_(0), handle_(handle) {}
 
 // Pending bytes are dropped, not written: the owning stream flushes first.
 console_output_buffer::~console_output_buffer() = default;
 
 console_output_buffer::int_type console_output_buffer::overflow(int_type c) {
+    const std::lock_guard<std::mutex> hold(lock_);
     if (handle_ == nullptr) return traits_type::eof();
-    // Before the first call the put area is unset and both pointers are null.
-    const int n = static_cast<int>(pptr() - pbase());
-    int consumed = 0;
-    if (n > 0) {
-        int delivered = 0;
-        consumed = write_to_console(buffer_, n, delivered);
-        if (consumed < 0) {
-            // What the console took before it failed is not offered again.
-            if (delivered > 0) {
-                std::memmove(buffer_, buffer_ + delivered, static_cast<std::size_t>(n - delivered));
-                setp(buffer_, buffer_ + buffer_size);
-                pbump(n - delivered);
-            }
-            return traits_type::eof();
-        }
-    }
-    // At most three bytes of an incomplete sequence are carried to the front.
-    const int carried = n - consumed;
-    if (carried > 0 && consumed > 0) {
-        std::memmove(buffer_, buffer_ + consumed, static_cast<std::size_t>(carried));
-    }
-    setp(buffer_, buffer_ + buffer_size);
-    pbump(carried);
-    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
-    return 0;
+    if (traits_type::eq_int_type(c, traits_type::eof())) return write_out(pending_) ? 0 : traits_type::eof();
+    const char byte = traits_type::to_char_type(c);
+    return put(&byte, 1) == 1 ? 0 : traits_type::eof();
 }
 
-int console_output_buffer::sync() { return overflow(traits_type::eof()) == traits_type::eof() ? -1 : 0; }
+std::streamsize console_output_buffer::xsputn(const char* s, std::streamsize n) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (handle_ == nullptr || n <= 0) return 0;
+    return put(s, static_cast<std::size_t>(n));
+}
+
+int console_output_buffer::sync() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (handle_ == nullptr) return -1;
+    return write_out(pending_) ? 0 : -1;
+}
+
+std::streamsize console_output_buffer::put(const char* s, std::size_t n) {
+    std::size_t taken = 0;
+    while (taken < n) {
+        // A full buffer holds at most three bytes of a sequence once written.
+        if (pending_ == buffer_size && !write_out(pending_)) break;
+        const std::size_t k = std::min(buffer_size - pending_, n - taken);
+        std::memcpy(buffer_ + pending_, s + taken, k);
+        pending_ += k;
+        taken += k;
+    }
+    // The bytes after the last newline are the last ones stored; whatever
+    // stands before them goes out now, unless an earlier full buffer took it.
+    std::size_t after = 0;
+    while (after < taken && s[taken - 1 - after] != '\n') ++after;
+    if (after < taken && after < pending_) write_out(pending_ - after);
+    return static_cast<std::streamsize>(taken);
+}
+
+bool console_output_buffer::write_out(std::size_t n) {
+    if (n == 0) return true;
+    int delivered = 0;
+    const int consumed = write_to_console(buffer_, static_cast<int>(n), delivered);
+    // What the console took before it failed is not offered again; an
+    // incomplete sequence at the end stays in front of the bytes after it.
+    const std::size_t done = static_cast<std::size_t>(consumed < 0 ? delivered : consumed);
+    if (done > 0) std::memmove(buffer_, buffer_ + done, pending_ - done);
+    pending_ -= done;
+    return consumed >= 0;
+}
 
 namespace {
 

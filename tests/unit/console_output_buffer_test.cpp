@@ -89,6 +89,11 @@ const flush_case flush_cases[] = {
     {"an embedded NUL", {std::string("a\0b", 3)}, {std::u16string(u"a\0b", 3)}},
     {"nothing written: no console call", {""}, {}},
     {"everything already written: no second call", {"abc", ""}, {u"abc"}},
+    {"lines go out at their end, many in one write", {"a\nb\nc"}, {u"a\nb\n", u"c"}},
+    {"a long write: full buffers, then up to its last newline",
+     {std::string(1500, 'x') + "\n" + std::string(600, 'y') + "\nz"},
+     {std::u16string(1024, 'x'), std::u16string(476, 'x') + u"\n" + std::u16string(547, 'y'),
+      std::u16string(53, 'y') + u"\n", u"z"}},
 };
 
 TEST_F(console_output_buffer_test, flushes_reach_the_console_as_whole_code_points) {
