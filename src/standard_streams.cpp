@@ -53,6 +53,8 @@ storage<detail::winconsole_istream> cin_storage;
 storage<detail::winconsole_ostream> cerr_storage;
 storage<detail::winconsole_ostream> clog_storage;
 int init_count = 0;
+bool constructed = false;
+bool finished = false;
 
 }  // namespace
 
@@ -63,28 +65,36 @@ detail::winconsole_ostream& clog = clog_storage.object;
 
 namespace detail {
 
-// Built in the same order as the shared library's objects, destroyed in reverse.
+// Built in the same order as the shared library's objects by the first
+// counter object. The last one flushes what is pending and makes cout and
+// clog write out after every operation, as cerr does; the objects are never
+// destroyed, like the standard library's, so that a destructor or exit
+// handler that runs later (in a unit without a counter, a function-local
+// static, an atexit handler) still reaches the console or file.
 standard_streams_init::standard_streams_init() {
-    if (init_count++ != 0) return;
+    if (init_count++ != 0 || constructed) return;
     new (&standard_init.object) std::ios_base::Init();
     new (&cout_storage.object) winconsole_ostream(1, nullptr);
     new (&cin_storage.object) winconsole_istream(&cout);
     new (&cerr_storage.object) winconsole_ostream(2, &cout);
     make_unit_buffered(cerr);
     new (&clog_storage.object) winconsole_ostream(2, &cout);
+    constructed = true;
 }
 
 standard_streams_init::~standard_streams_init() {
-    if (--init_count != 0) return;
-    clog.~winconsole_ostream();
-    cerr.~winconsole_ostream();
-    cin.~winconsole_istream();
-    cout.~winconsole_ostream();
+    if (--init_count != 0 || !constructed || finished) return;
+    finished = true;
+    flush_standard_streams();
+    make_unit_buffered(cout);
+    make_unit_buffered(clog);
+    // Flushes the standard streams whose buffers ours may borrow; they stay
+    // usable too (the standard library never destroys them).
     standard_init.object.~Init();
 }
 
 void flush_standard_streams() noexcept {
-    if (init_count == 0) return;
+    if (!constructed) return;
     try {
         cout.flush();
         clog.flush();
@@ -101,10 +111,24 @@ namespace {
 }  // namespace
 detail::winconsole_ostream clog(2, &cout);
 
+namespace {
+
+// Set from the moment all four exist until the first is destroyed, when the
+// library is unloaded (at exit, after every module that links it is done).
+bool streams_alive = false;
+struct alive_while_the_streams_are {
+    alive_while_the_streams_are() noexcept { streams_alive = true; }
+    ~alive_while_the_streams_are() { streams_alive = false; }
+};
+// Defined after clog: destroyed before any of the four.
+const alive_while_the_streams_are alive_marker;
+
+}  // namespace
+
 namespace detail {
 
-// The shared library builds the objects before any program code runs.
 void flush_standard_streams() noexcept {
+    if (!streams_alive) return;
     try {
         cout.flush();
         clog.flush();

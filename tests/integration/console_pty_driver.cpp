@@ -3,7 +3,7 @@
 // the terminal: reads back what the program wrote and types lines for it.
 // A native program: the Windows build compiles it with the host compiler.
 //
-//   console_pty_driver <wine runner> <console_wine_child.exe>
+//   console_pty_driver <wine runner> <console_wine_child.exe> <static_streams_child.exe>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -237,15 +237,33 @@ void check_input(const std::string& runner, const std::string& child) {
     check(program.wait_exit() == 0, "the reading program ends with 0");
 }
 
+// The standard streams of a static build: 500 lines from each of eight
+// threads, whole and once, then lines around a command and after exit began.
+void check_static_streams(const std::string& runner, const std::string& child) {
+    terminal_program program({runner, child, "500"});
+    if (!program.started()) return check(false, "the program starts on a terminal");
+    const std::string shown = program.wait_for("exit handler\n");
+    std::size_t at = shown.find('0'), blocks = 0, newlines = 0;  // up to the first byte that is neither
+    while (at < shown.size() && (shown[at] == '\n' || shown.compare(at, 10, "0123456789") == 0))
+        at += shown[at] == '\n' ? (++newlines, 1) : (++blocks, 10);
+    check(
+        blocks == 4000 && newlines == 4000 &&
+            shown.substr(at) == "1\n2\n3\nglobal destructor\nlocal static\nexit handler\n",
+        "cout's lines from eight threads, around a command and after exit began, whole and in order",
+        std::to_string(blocks) + " blocks, " + std::to_string(newlines) + " newlines, then: " + shown.substr(at, 200));
+    check(program.wait_exit() == 0, "the static build's program ends with 0");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <wine runner> <console_wine_child.exe>\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s <wine runner> <console_wine_child.exe> <static_streams_child.exe>\n", argv[0]);
         return 2;
     }
     check_output(argv[1], argv[2]);
     check_input(argv[1], argv[2]);
+    check_static_streams(argv[1], argv[3]);
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 && passed > 0 ? 0 : 1;
 }

@@ -269,5 +269,22 @@ TEST(console_terminal_test, an_interrupt_the_program_handles_does_not_end_the_in
     EXPECT_EQ(session.status, 0);
 }
 
+// A static build's cout on a terminal: lines from eight threads, each block
+// of digits whole and once; then a line shows before a command started after
+// it, and output after the streams' last counter object is gone arrives too.
+TEST(ConcurrentConsole, StandardStreamsKeepEveryLineInOrderUntilTheVeryEnd) {
+    const terminal_session session = run_on_terminal(
+        [](int) { ::execl(WEXAL_STATIC_STREAMS_CHILD, WEXAL_STATIC_STREAMS_CHILD, "50000", nullptr); },
+        [](int, pid_t, int) {});
+    const std::string& shown = session.output;
+    std::size_t at = 0, blocks = 0, newlines = 0;  // up to the first byte that is neither
+    while (at < shown.size() && (shown[at] == '\n' || shown.compare(at, 10, "0123456789") == 0))
+        at += shown[at] == '\n' ? (++newlines, 1) : (++blocks, 10);
+    EXPECT_EQ(blocks, 400000u);
+    EXPECT_EQ(newlines, 400000u);
+    EXPECT_EQ(shown.substr(at), "1\n2\n3\nglobal destructor\nlocal static\nexit handler\n");
+    EXPECT_EQ(session.status, 0);
+}
+
 }  // namespace
 }  // namespace wexal

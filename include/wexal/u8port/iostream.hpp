@@ -11,9 +11,16 @@
 // cout has no tie; cin, cerr and clog are tied to cout, so cout is flushed
 // before input is read and before diagnostics are written. cerr is
 // unit-buffered like std::cerr: every output operation reaches the console at
-// once. clog is buffered, and has a buffer of its own even when it shares the
-// console with cerr. What is still pending is written when the library is
-// unloaded (at process exit or on an explicit unload).
+// once. On a console, cout and clog write out at every end of line, as a
+// console shows std::cout's lines (a large write still goes out in large
+// console writes); clog has a buffer of its own even when it shares the
+// console with cerr. What is still pending is written before the library
+// starts another program and when the library is unloaded (at process exit or
+// on an explicit unload).
+//
+// The streams may be used from several threads at once, like the standard
+// library's: on a console the bytes of one output operation reach it
+// together; redirected, the standard library's buffers give what they give.
 #ifndef WEXAL_U8PORT_IOSTREAM_HPP
 #define WEXAL_U8PORT_IOSTREAM_HPP
 
@@ -67,11 +74,13 @@ private:
 // In a static library nothing orders the library's initialisation before the
 // program's, so the objects are built as std::cout is: every translation unit
 // that includes this header holds a counter object, the first one constructed
-// builds the four streams and the last one destroyed flushes and destroys them.
-// So they exist before any global constructor of a unit that includes this
-// header runs, and after its destructor. (A shared library is initialised
-// before the programs that link it and finalised after them, and needs none
-// of this.) Like the standard library's, this assumes that static
+// builds the four streams and the last one destroyed flushes them. So they
+// exist before any global constructor of a unit that includes this header
+// runs. Like the standard library's they are never destroyed: after the last
+// counter object is gone every output operation goes out at once, so output
+// from a later destructor or exit handler still arrives. (A shared library is
+// initialised before the programs that link it and finalised after them, and
+// needs none of this.) Like the standard library's, this assumes that static
 // initialisation and termination run on one thread.
 namespace detail {
 
