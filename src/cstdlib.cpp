@@ -1,6 +1,7 @@
 #include <wexal/u8port/cstdlib.hpp>
 
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -42,7 +43,15 @@ int to_status(int platform_result) noexcept { return platform_result != 0 ? 0 : 
 // empty value: it removes the variable, from the process too, so the process
 // gets the empty value back; getenv and child processes see it, the runtime
 // sees no variable.
+//
+// One change at a time: changing the runtime's copy from several threads at
+// once is not safe (Wine's msvcrt faults within a few runs of the concurrency
+// test), and the steps of one change must not interleave with another's, or
+// the runtime and the process could end up with different values.
+std::mutex set_variable_lock;
+
 int set_variable(const wide_char* name, const wide_char* value) {
+    const std::lock_guard<std::mutex> hold(set_variable_lock);
     if (detail::platform::SetEnvironmentVariableW(name, value) == 0) return -1;
     const wide_char none[1] = {0};
     detail::platform::_wputenv_s(name, value != nullptr ? value : none);
