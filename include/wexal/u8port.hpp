@@ -10,6 +10,7 @@
 #include <wexal/u8port/filesystem.hpp>
 #include <wexal/u8port/fstream.hpp>
 #include <wexal/u8port/iostream.hpp>
+#include <wexal/u8port/process.hpp>
 #include <wexal/u8port/stackstring.hpp>
 #include <wexal/u8port/utf.hpp>
 

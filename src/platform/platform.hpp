@@ -88,6 +88,39 @@ int setenv(const char* name, const char* value, int overwrite);
 int unsetenv(const char* name);
 #endif
 
+// Other programs (process.cpp). On Windows the C runtime's command pipe and
+// KERNEL32's process calls. Elsewhere arguments, environment and commands
+// stay bytes, so there is no UTF-16 stand-in: posix_process.cpp offers the
+// same service on the C library.
+#if defined(_WIN32)
+constexpr dword invalid_file_attributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
+constexpr dword file_attribute_directory = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
+constexpr dword create_unicode_environment = 0x400;    // CREATE_UNICODE_ENVIRONMENT
+constexpr dword infinite = 0xFFFFFFFF;                 // INFINITE
+constexpr dword error_file_not_found = 2;              // ERROR_FILE_NOT_FOUND
+std::FILE* _wpopen(const wide_char* command, const wide_char* mode);
+int _pclose(std::FILE* stream);
+dword GetFileAttributesW(const wide_char* file_name);
+dword GetSystemDirectoryW(wide_char* buffer, dword size);
+// CreateProcessW with no security attributes, the standard handles inherited
+// and a default start-up info; on success the process handle (the thread's
+// handle is closed).
+int CreateProcessW(const wide_char* application_name, wide_char* command_line, dword creation_flags, void* environment,
+                   const wide_char* current_directory, handle* process);
+dword WaitForSingleObject(handle object, dword milliseconds);
+int GetExitCodeProcess(handle process, dword* exit_code);
+int CloseHandle(handle object);
+#else
+// Starts `program` (searched on PATH like execvp when it holds no '/', and
+// checked before it starts, so that a program that cannot run is an error and
+// never an exit status) with the null-terminated argv and envp (null:
+// inherited), in `directory` (null: the current one), and waits for it. 0
+// with the exit code (-N for signal N) in *exit_code, or an errno value.
+int spawn_and_wait(const char* program, char* const* argv, char* const* envp, const char* directory, int* exit_code);
+std::FILE* popen(const char* command, const char* mode);
+int pclose(std::FILE* stream);
+#endif
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port

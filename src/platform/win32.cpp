@@ -143,6 +143,39 @@ int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, vo
     return ok;
 }
 
+std::FILE* _wpopen(const wide_char* command, const wide_char* mode) { return ::_wpopen(command, mode); }
+
+int _pclose(std::FILE* stream) { return ::_pclose(stream); }
+
+dword GetFileAttributesW(const wide_char* file_name) { return ::GetFileAttributesW(file_name); }
+
+dword GetSystemDirectoryW(wide_char* buffer, dword size) { return ::GetSystemDirectoryW(buffer, size); }
+
+int CreateProcessW(const wide_char* application_name, wide_char* command_line, dword creation_flags, void* environment,
+                   const wide_char* current_directory, handle* process) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(application_name, command_line, nullptr, nullptr, TRUE, creation_flags, environment,
+                          current_directory, &startup, &started)) {
+        return 0;
+    }
+    ::CloseHandle(started.hThread);
+    *process = started.hProcess;
+    return 1;
+}
+
+dword WaitForSingleObject(handle object, dword milliseconds) { return ::WaitForSingleObject(object, milliseconds); }
+
+int GetExitCodeProcess(handle process, dword* exit_code) {
+    DWORD value = 0;
+    const BOOL ok = ::GetExitCodeProcess(process, &value);
+    if (exit_code != nullptr) *exit_code = value;
+    return ok;
+}
+
+int CloseHandle(handle object) { return ::CloseHandle(object); }
+
 }  // namespace platform
 }  // namespace detail
 }  // namespace u8port
