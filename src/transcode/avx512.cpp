@@ -70,7 +70,10 @@ struct kernel_blocks {
     }
 };
 
-#include "entry.inl"
+// The entry points, one file per direction: each runs 64-byte steps of
+// its own where the input allows and hands what they leave to the loops.
+#include "avx512_to_utf16.inl"
+#include "avx512_to_utf8.inl"
 #undef WEXAL_TRANSCODE_SSE2
 
 }  // namespace avx512
