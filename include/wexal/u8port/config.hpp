@@ -45,6 +45,20 @@ static_assert(sizeof(wide_char) == 2, "wide_char must be a 16-bit unit");
 #if defined(__cpp_char8_t)
 namespace detail {
 
+// The one adapter for C++20 UTF-8 text (char8_t), shared by every header.
+// The char8_t forms are templates, so that a null pointer still picks the
+// const char* form: C is exactly char8_t, S a u8string or anything else that
+// becomes a u8string_view without being a pointer.
+template <typename C>
+using if_char8_unit = std::enable_if_t<std::is_same_v<C, char8_t>, int>;
+template <typename S>
+using if_u8string_arg = std::enable_if_t<
+    std::is_convertible_v<const S&, std::u8string_view> && !std::is_convertible_v<const S&, const char8_t*>, int>;
+
+// The same bytes as char.
+inline const char* as_chars(const char8_t* s) noexcept { return reinterpret_cast<const char*>(s); }
+inline std::string_view as_chars(std::u8string_view s) noexcept { return {as_chars(s.data()), s.size()}; }
+
 // C++20 UTF-8 text for the calls that take NUL-terminated const char*: a
 // char8_t pointer or array, or anything that becomes a u8string_view (which is
 // copied, since it need not be NUL-terminated). Never a null pointer constant,
@@ -63,8 +77,8 @@ using if_char8_text_args = std::enable_if_t<
 class utf8_arg {
 public:
     utf8_arg(const char* s) noexcept : text_(s) {}
-    utf8_arg(const char8_t* s) noexcept : text_(reinterpret_cast<const char*>(s)) {}
-    utf8_arg(std::u8string_view s) : copy_(reinterpret_cast<const char*>(s.data()), s.size()), text_(copy_.c_str()) {}
+    utf8_arg(const char8_t* s) noexcept : text_(as_chars(s)) {}
+    utf8_arg(std::u8string_view s) : copy_(as_chars(s)), text_(copy_.c_str()) {}
 
     utf8_arg(const utf8_arg&) = delete;
     utf8_arg& operator=(const utf8_arg&) = delete;

@@ -90,38 +90,21 @@ inline std::string narrow(const wide_char* utf16, lossless_t tag) {
 }
 
 #if defined(__cpp_char8_t)
-namespace detail {
-
-// char8_t forms are templates, so that a null pointer still picks the
-// const char* form: C is char8_t, S a u8string or anything else that becomes
-// a u8string_view without being a pointer.
-template <typename C>
-using if_char8_unit = std::enable_if_t<std::is_same_v<C, char8_t>, int>;
-template <typename S>
-using if_u8string_arg = std::enable_if_t<
-    std::is_convertible_v<const S&, std::u8string_view> && !std::is_convertible_v<const S&, const char8_t*>, int>;
-
-inline std::string_view u8_as_chars(std::u8string_view s) noexcept {
-    return std::string_view(reinterpret_cast<const char*>(s.data()), s.size());
-}
-
-}  // namespace detail
-
 template <typename C, detail::if_char8_unit<C> = 0>
 wide_string widen(const C* utf8) {
-    return widen(reinterpret_cast<const char*>(utf8));
+    return widen(detail::as_chars(utf8));
 }
 template <typename S, detail::if_u8string_arg<S> = 0>
 wide_string widen(const S& utf8) {
-    return widen(detail::u8_as_chars(utf8));
+    return widen(detail::as_chars(utf8));
 }
 template <typename C, detail::if_char8_unit<C> = 0>
 wide_string widen(const C* wtf8, lossless_t tag) {
-    return widen(reinterpret_cast<const char*>(wtf8), tag);
+    return widen(detail::as_chars(wtf8), tag);
 }
 template <typename S, detail::if_u8string_arg<S> = 0>
 wide_string widen(const S& wtf8, lossless_t tag) {
-    return widen(detail::u8_as_chars(wtf8), tag);
+    return widen(detail::as_chars(wtf8), tag);
 }
 #endif
 

@@ -72,19 +72,19 @@ inline std::filesystem::path to_path(const char* utf8, lossless_t tag) {
 #if defined(__cpp_char8_t)
 template <typename C, detail::if_char8_unit<C> = 0>
 std::filesystem::path to_path(const C* utf8) {
-    return to_path(reinterpret_cast<const char*>(utf8));
+    return to_path(detail::as_chars(utf8));
 }
 template <typename S, detail::if_u8string_arg<S> = 0>
 std::filesystem::path to_path(const S& utf8) {
-    return to_path(detail::u8_as_chars(utf8));
+    return to_path(detail::as_chars(utf8));
 }
 template <typename C, detail::if_char8_unit<C> = 0>
 std::filesystem::path to_path(const C* utf8, lossless_t tag) {
-    return to_path(reinterpret_cast<const char*>(utf8), tag);
+    return to_path(detail::as_chars(utf8), tag);
 }
 template <typename S, detail::if_u8string_arg<S> = 0>
 std::filesystem::path to_path(const S& utf8, lossless_t tag) {
-    return to_path(detail::u8_as_chars(utf8), tag);
+    return to_path(detail::as_chars(utf8), tag);
 }
 #endif
 

@@ -83,15 +83,6 @@ private:
 template <typename P>
 using if_fs_path = std::enable_if_t<std::is_same<P, std::filesystem::path>::value, int>;
 
-#if defined(__cpp_char8_t)
-// Exactly char8_t, so that nullptr keeps choosing the const char* forms.
-template <typename C>
-using if_char8 = std::enable_if_t<std::is_same<C, char8_t>::value, int>;
-
-inline const char* as_chars(const char8_t* s) noexcept { return reinterpret_cast<const char*>(s); }
-inline std::string_view as_chars(std::u8string_view s) noexcept { return {as_chars(s.data()), s.size()}; }
-#endif
-
 // A standard file stream (Base) with constructors and open() in every name
 // form; Mode is the standard's default mode for Base.
 template <typename Base, std::ios_base::openmode Mode>
@@ -135,12 +126,12 @@ public:
 #endif
 
 #if defined(__cpp_char8_t)
-    template <typename C, if_char8<C> = 0>
+    template <typename C, if_char8_unit<C> = 0>
     explicit file_stream(const C* name, std::ios_base::openmode mode = Mode) {
         open(as_chars(name), mode);
     }
     explicit file_stream(std::u8string_view name, std::ios_base::openmode mode = Mode) { open(as_chars(name), mode); }
-    template <typename C, if_char8<C> = 0>
+    template <typename C, if_char8_unit<C> = 0>
     void open(const C* name, std::ios_base::openmode mode = Mode) {
         open(as_chars(name), mode);
     }
@@ -179,7 +170,7 @@ public:
     }
 #endif
 #if defined(__cpp_char8_t)
-    template <typename C, detail::if_char8<C> = 0>
+    template <typename C, detail::if_char8_unit<C> = 0>
     basic_filebuf* open(const C* name, std::ios_base::openmode mode) {
         return open(detail::as_chars(name), mode);
     }
