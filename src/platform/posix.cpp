@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include <wexal/u8port/stackstring.hpp>
+#include <wexal/u8port/transcode.hpp>
 
 namespace wexal {
 namespace u8port {
@@ -100,18 +101,6 @@ bool is_storable_name(const wide_char* name) noexcept {
     return true;
 }
 
-// The UTF-16 units that UTF-8 text becomes, terminator not counted; each
-// malformed sequence counts as the single unit of its U+FFFD.
-std::size_t utf16_length(const char* begin, const char* end) noexcept {
-    std::size_t units = 0;
-    while (begin != end) {
-        code_point c = utf8_codec::decode(begin, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
-        units += static_cast<std::size_t>(utf16_codec::width(c));
-    }
-    return units;
-}
-
 }  // namespace
 
 dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size) {
@@ -128,7 +117,7 @@ dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword si
         return 0;
     }
     const char* const end = value + std::strlen(value);
-    const std::size_t units = utf16_length(value, end);
+    const std::size_t units = transcoded_length<wide_char>(value, end);
     if (units >= size) {
         constexpr std::size_t largest = std::numeric_limits<dword>::max();
         return static_cast<dword>(std::min(units + 1, largest));

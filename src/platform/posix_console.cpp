@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <wexal/u8port/transcode.hpp>
 #include <wexal/u8port/utf.hpp>
 
 namespace wexal {
@@ -150,20 +151,16 @@ int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* w
         return 0;
     }
     constexpr std::size_t chunk_size = 1024;
-    char chunk[chunk_size + utf8_codec::max_width];
+    char chunk[chunk_size];
     const wide_char* cursor = buffer;
     const wide_char* const end = buffer + count;
     dword units_done = 0;
     while (cursor != end) {
-        // Convert whole code points while a widest one still fits.
-        char* out = chunk;
-        while (cursor != end && out - chunk < static_cast<std::ptrdiff_t>(chunk_size)) {
-            code_point c = utf16_codec::decode(cursor, end);
-            // A lone surrogate, also one at the very end, shows as U+FFFD.
-            if (c == invalid_input || c == truncated_input) c = replacement_code_point;
-            out = utf8_codec::encode(c, out);
-        }
-        if (!write_all(fd, chunk, static_cast<std::size_t>(out - chunk))) {
+        // Whole code points, as many as fit; a lone surrogate, also one at the
+        // very end, shows as U+FFFD.
+        const transcode_result<char, wide_char> r = transcode(chunk, chunk_size, cursor, end);
+        cursor = r.in;
+        if (!write_all(fd, chunk, static_cast<std::size_t>(r.out - chunk))) {
             set_last_error(error_from_errno(errno));
             if (written != nullptr) *written = units_done;
             return 0;

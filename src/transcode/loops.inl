@@ -409,8 +409,7 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
             }
         }
         // Malformed or cut short: the codec decides what the sequence takes.
-        code_point c = utf8_codec::decode(p, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        const code_point c = decode_or_replace<utf8_codec>(p, end);
         out = utf16_codec::encode(c, out);
         remaining -= static_cast<std::size_t>(utf16_codec::width(c));
     }
@@ -481,8 +480,7 @@ inline void utf8_to_utf16_tail(const unsigned char*& cursor, const unsigned char
                 }
             }
         }
-        code_point c = utf8_codec::decode(p, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        const code_point c = decode_or_replace<utf8_codec>(p, end);
         out = utf16_codec::encode(c, out);
         remaining -= static_cast<std::size_t>(utf16_codec::width(c));
     }
@@ -849,8 +847,7 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
             continue;
         }
         // An unpaired surrogate: the codec decides what it takes.
-        code_point c = utf16_codec::decode(p, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        const code_point c = decode_or_replace<utf16_codec>(p, end);
         out = utf8_codec::encode(c, out);
         remaining -= static_cast<std::size_t>(utf8_codec::width(c));
     }
@@ -971,8 +968,8 @@ inline std::size_t utf16_length_of(const char* begin, const char* end) noexcept 
     unsigned ascii_blocks = 0;
     const auto by_codec = [&](const char* stop) {
         while (p < stop) {
-            code_point c = utf8_codec::decode(p, end);
-            length += (c != invalid_input && c != truncated_input && c >= 0x10000u) ? 2 : 1;
+            const code_point c = decode_or_replace<utf8_codec>(p, end);
+            length += c >= 0x10000u ? 2 : 1;
         }
     };
     // Leaving the blocks at p: a sequence begun in the last block and not
@@ -1081,8 +1078,8 @@ inline std::size_t utf16_length_of(const char* p, const char* end) noexcept {
             length += 8;
             continue;
         }
-        const code_point c = utf8_codec::decode(p, end);
-        length += (c != invalid_input && c != truncated_input && c >= 0x10000u) ? 2 : 1;
+        const code_point c = decode_or_replace<utf8_codec>(p, end);
+        length += c >= 0x10000u ? 2 : 1;
     }
     return length;
 }

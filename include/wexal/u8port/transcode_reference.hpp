@@ -31,8 +31,7 @@ template <typename InCodec, typename OutCodec, typename Out, typename In>
 transcode_result<Out, In> transcode_counted_with(Out* out, std::size_t room, const In* begin, const In* end) noexcept {
     while (begin != end) {
         const In* const start = begin;
-        code_point c = InCodec::decode(begin, end);
-        if (c == invalid_input || c == truncated_input) c = replacement_code_point;
+        const code_point c = decode_or_replace<InCodec>(begin, end);
         const std::size_t w = static_cast<std::size_t>(OutCodec::width(c));
         if (room < w) return {out, start, false};
         out = OutCodec::encode(c, out);

@@ -164,6 +164,14 @@ struct codec_for<wide_char> {
 template <typename Unit>
 using codec_for_t = typename detail::codec_for<Unit>::type;
 
+// One code point from [p, end) with each rejected sequence (a cut one at the
+// end included) as U+FFFD: the replacement step of every conversion.
+template <typename Codec, typename Iterator>
+constexpr code_point decode_or_replace(Iterator& p, Iterator end) noexcept {
+    const code_point c = Codec::decode(p, end);
+    return c == invalid_input || c == truncated_input ? replacement_code_point : c;
+}
+
 }  // namespace u8port
 }  // namespace wexal
 
