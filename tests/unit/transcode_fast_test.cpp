@@ -424,33 +424,41 @@ void check_at_block_edges(const std::vector<std::basic_string<In>>& sequences) {
     }
 }
 
-// Letters, with an accented one every thirteenth when accented is set (about one per block): text
-// like French, which turns on the block paths for two-byte characters.
-void append_background(std::string& s, std::size_t count, bool accented) {
+// Letters (plain), with an accented one every thirteenth (accented: text
+// like French, which turns on the block paths for two-byte characters), or
+// ideographs (runs of three-byte characters, as in CJK text).
+enum class background { plain, accented, ideographs };
+void append_background(std::string& s, std::size_t count, background kind) {
     for (std::size_t i = 0; i < count; ++i) {
-        if (accented && i % 13 == 5) {
+        if (kind == background::ideographs) {
+            append_utf8(s, 0x4E00 + i % 64);
+        } else if (kind == background::accented && i % 13 == 5) {
             s += "\xC3\xA9";
         } else {
             s += static_cast<char>('a' + i % 26);
         }
     }
 }
-void append_background(wide_string& s, std::size_t count, bool accented) {
-    for (std::size_t i = 0; i < count; ++i) s += static_cast<wide_char>(accented && i % 13 == 5 ? 0xE9 : 'a' + i % 26);
+void append_background(wide_string& s, std::size_t count, background kind) {
+    for (std::size_t i = 0; i < count; ++i) {
+        s += static_cast<wide_char>(kind == background::ideographs                ? 0x4E00 + i % 64
+                                    : kind == background::accented && i % 13 == 5 ? 0xE9
+                                                                                  : 'a' + i % 26);
+    }
 }
 
-// The same sequences in the middle of a long text, plain or accented, where
+// The same sequences in the middle of a long text of each background, where
 // the main loop meets them rather than the end of the input; capacities
 // that end anywhere from well before the sequence to past the whole text.
 template <typename Out, typename In>
 void check_inside_long_text(const std::vector<std::basic_string<In>>& sequences) {
     for (const std::basic_string<In>& sequence : sequences) {
-        for (const bool accented : {false, true}) {
+        for (const background kind : {background::plain, background::accented, background::ideographs}) {
             for (std::size_t offset = 0; offset < 32; ++offset) {
                 std::basic_string<In> input;
-                append_background(input, 80 + offset, accented);
+                append_background(input, 80 + offset, kind);
                 input += sequence;
-                append_background(input, 80, accented);
+                append_background(input, 80, kind);
                 const std::size_t needed = needed_capacity<Out>(input);
                 for (std::size_t cut = 0; cut <= 120; ++cut) {
                     ASSERT_TRUE(same_as_reference<Out>(input, needed + 4 - cut, offset % 3, cut % 5));
