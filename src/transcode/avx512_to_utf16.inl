@@ -1,9 +1,252 @@
 // The AVX-512 kernel's conversion from UTF-8 and its count, included by
 // avx512.cpp inside its target region and namespace.
+//
+// Both go in steps of 64 bytes (masked loads at the end, so a short name is
+// one or two steps with no copy). A step starts where the codec begins a
+// sequence and converts the characters that begin before the last lead of
+// its bytes (before the end, when the end lies in them), after checking them
+// exactly: the continuation bytes must be where the leads ask for them, and
+// no lead may be C0, C1, F5..FF or begin an overlong form, a surrogate or a
+// code point above U+10FFFF. At the first fault the step converts what comes
+// before the faulty sequence and the codec takes that one sequence, so the
+// result is the plain loop's and text with a few faults stays in 64-byte
+// steps. Stores are masked to the units produced: nothing is written past
+// the result.
+
+// GCC 12 takes the undefined upper lanes of its own 512-bit intrinsics for
+// uninitialized values at -O2 (a false alarm fixed in later versions).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// Bit masks of 64 lanes: the first n (n up to 64), and the highest set one.
+inline std::uint64_t first_lanes(unsigned n) noexcept { return _bzhi_u64(~std::uint64_t{0}, n); }
+inline unsigned highest_lane(std::uint64_t mask) noexcept {
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long index = 0;
+    _BitScanReverse64(&index, mask);
+    return static_cast<unsigned>(index);
+#else
+    return 63u - static_cast<unsigned>(__builtin_clzll(mask));
+#endif
+}
+
+// One step from p over n bytes (1 to 64; zeros past them).
+struct utf8_step {
+    __m512i next;          // the bytes from p + 1
+    std::uint64_t starts;  // the leads of the characters converted
+    std::uint64_t two;     // those with two bytes or more
+    std::uint64_t three;   // those with three bytes or more
+    std::uint64_t four;    // those with four bytes (two units)
+    unsigned length;       // the bytes they take
+    bool codec;            // the sequence after them goes through the codec
+};
+
+inline utf8_step scan_utf8_step(__m512i bytes, const unsigned char* p, unsigned n) noexcept {
+    utf8_step s;
+    s.next = _mm512_maskz_loadu_epi8(first_lanes(n - 1), p + 1);
+    const std::uint64_t continuation = _mm512_cmplt_epi8_mask(bytes, _mm512_set1_epi8(-0x40));  // 80..BF
+    const std::uint64_t leads = ~continuation;
+    // Where the step stops: the last lead, or the end when it lies in the
+    // bytes (the zeros after it count as leads). A lead followed by 63
+    // continuations (or no lead at all) leaves nothing: the codec goes on.
+    unsigned stop = n < 64 ? n : highest_lane(leads | 1u);
+    std::uint64_t before = first_lanes(stop);
+    const std::uint64_t two = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x40)) & before;
+    const std::uint64_t three = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x20)) & before;
+    const std::uint64_t four = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x10)) & before;
+    // Continuations exactly where the leads before stop ask for them, up to
+    // stop itself (a lead, or the end): a character cut short shows there.
+    const std::uint64_t misplaced = (((two << 1) | (three << 2) | (four << 3)) ^ continuation) &
+                                    (before | (before + 1));
+    // Leads that begin nothing: C0, C1, F5..FF.
+    std::uint64_t bad = (_mm512_cmpeq_epi8_mask(_mm512_and_si512(bytes, _mm512_set1_epi8(-2)),
+                                                _mm512_set1_epi8(-0x40)) |
+                         _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x0B))) &
+                        before;
+    if (three != 0) {
+        // Second bytes out of range after E0 (overlong), ED (surrogate), F0
+        // (overlong) and F4 (above U+10FFFF).
+        const __mmask64 below_a0 = _mm512_cmplt_epu8_mask(s.next, _mm512_set1_epi8(-0x60));
+        const __mmask64 below_90 = _mm512_cmplt_epu8_mask(s.next, _mm512_set1_epi8(-0x70));
+        bad |= (_mm512_mask_cmpeq_epi8_mask(below_a0, bytes, _mm512_set1_epi8(-0x20)) |
+                _mm512_mask_cmpeq_epi8_mask(~below_a0, bytes, _mm512_set1_epi8(-0x13)) |
+                _mm512_mask_cmpeq_epi8_mask(below_90, bytes, _mm512_set1_epi8(-0x10)) |
+                _mm512_mask_cmpeq_epi8_mask(~below_90, bytes, _mm512_set1_epi8(-0x0C))) &
+               before;
+    }
+    s.codec = stop == 0;
+    const std::uint64_t faults = misplaced | bad;
+    if (faults != 0) {
+        // The first fault: a stray continuation or a bad lead is a sequence
+        // of its own; a continuation missing there cuts short the character
+        // of the last lead before it.
+        const unsigned first = static_cast<unsigned>(_tzcnt_u64(faults));
+        stop = first;
+        if (((misplaced & leads) >> first & 1u) != 0) stop = highest_lane(leads & first_lanes(first));
+        before = first_lanes(stop);
+        s.codec = true;
+    }
+    s.starts = leads & before;
+    s.two = two & before;
+    s.three = three & before;
+    s.four = four & before;
+    s.length = stop;
+    return s;
+}
+
+// Units per dword lane holding a character's bytes (lead in the low byte),
+// by the lead's high nibble: what each byte keeps, and how far the value of
+// four bytes lies above that of the character's own.
+inline __m512i utf8_lane_value(__m512i lane) noexcept {
+    const __m512i nibble = _mm512_and_si512(_mm512_srli_epi32(lane, 4), _mm512_set1_epi32(0x0F));
+    const __m512i keep = _mm512_permutexvar_epi32(
+        nibble, _mm512_setr_epi32(0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F,
+                                  0x3F3F3F7F, 0, 0, 0, 0, 0x3F3F3F1F, 0x3F3F3F1F, 0x3F3F3F0F, 0x3F3F3F07));
+    const __m512i shift = _mm512_permutexvar_epi32(
+        nibble, _mm512_setr_epi32(18, 18, 18, 18, 18, 18, 18, 18, 0, 0, 0, 0, 12, 12, 6, 0));
+    // b0 b1 b2 b3 -> ((b0 << 6 | b1) << 12) | (b2 << 6 | b3), then shifted down.
+    const __m512i pairs = _mm512_maddubs_epi16(_mm512_and_si512(lane, keep), _mm512_set1_epi16(0x0140));
+    return _mm512_srlv_epi32(_mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000)), shift);
+}
+
+// Writes the units of the step's characters at out; returns their number.
+inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n, const utf8_step& s,
+                              wide_char* out) noexcept {
+    const std::uint32_t starts_low = static_cast<std::uint32_t>(s.starts);
+    const std::uint32_t starts_high = static_cast<std::uint32_t>(s.starts >> 32);
+    if (s.three == 0) {
+        // One and two bytes: every byte's unit (a lead with the next byte),
+        // the leads' compressed to the front, 32 bytes at a time.
+        const __m512i x0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes));
+        const __m512i x1 = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(bytes, 1));
+        const __m512i y0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(s.next));
+        const __m512i y1 = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(s.next, 1));
+        const __m512i low5 = _mm512_set1_epi16(0x1F), low6 = _mm512_set1_epi16(0x3F);
+        const __m512i u0 = _mm512_mask_mov_epi16(
+            x0, static_cast<__mmask32>(s.two),
+            _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(x0, low5), 6), _mm512_and_si512(y0, low6)));
+        const __m512i u1 = _mm512_mask_mov_epi16(
+            x1, static_cast<__mmask32>(s.two >> 32),
+            _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(x1, low5), 6), _mm512_and_si512(y1, low6)));
+        const unsigned count_low = static_cast<unsigned>(_mm_popcnt_u32(starts_low));
+        _mm512_mask_storeu_epi16(out, static_cast<__mmask32>(_bzhi_u32(~0u, count_low)),
+                                 _mm512_maskz_compress_epi16(starts_low, u0));
+        const unsigned count_high = static_cast<unsigned>(_mm_popcnt_u32(starts_high));
+        _mm512_mask_storeu_epi16(out + count_low, static_cast<__mmask32>(_bzhi_u32(~0u, count_high)),
+                                 _mm512_maskz_compress_epi16(starts_high, u1));
+        return count_low + count_high;
+    }
+    // Any width: the first, second, third and fourth bytes of every
+    // character, compressed to the front of four vectors, then sixteen
+    // characters at a time in dword lanes.
+    __m512i b0 = _mm512_maskz_compress_epi8(s.starts, bytes);
+    __m512i b1 = _mm512_maskz_compress_epi8(s.starts, s.next);
+    __m512i b2 = _mm512_maskz_compress_epi8(s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 2 ? n - 2 : 0), p + 2));
+    __m512i b3 = _mm512_maskz_compress_epi8(s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 3 ? n - 3 : 0), p + 3));
+    const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(s.starts));
+    const __m512i zero = _mm512_setzero_si512();
+    unsigned written = 0;
+    for (unsigned done = 0; done < count; done += 16) {
+        const __m512i lane = _mm512_ternarylogic_epi32(
+            _mm512_or_si512(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b0)),
+                            _mm512_slli_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b1)), 8)),
+            _mm512_slli_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b2)), 16),
+            _mm512_slli_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b3)), 24), 0xFE);
+        b0 = _mm512_alignr_epi32(zero, b0, 4);
+        b1 = _mm512_alignr_epi32(zero, b1, 4);
+        b2 = _mm512_alignr_epi32(zero, b2, 4);
+        b3 = _mm512_alignr_epi32(zero, b3, 4);
+        const __m512i value = utf8_lane_value(lane);
+        const unsigned left = count - done;
+        const std::uint32_t present = left >= 16 ? 0xFFFFu : _bzhi_u32(0xFFFFu, left);
+        const __mmask16 pair = _mm512_mask_cmpge_epu32_mask(static_cast<__mmask16>(present), value,
+                                                            _mm512_set1_epi32(0x10000));
+        // Above U+FFFF: the high surrogate in the low half, the low one above.
+        const __m512i v = _mm512_sub_epi32(value, _mm512_set1_epi32(0x10000));
+        const __m512i surrogates = _mm512_or_si512(
+            _mm512_or_si512(_mm512_srli_epi32(v, 10), _mm512_set1_epi32(0xDC00D800)),
+            _mm512_slli_epi32(_mm512_and_si512(v, _mm512_set1_epi32(0x3FF)), 16));
+        const __m512i units = _mm512_mask_mov_epi32(value, pair, surrogates);
+        const std::uint32_t keep = _pdep_u32(present, 0x55555555u) | _pdep_u32(pair, 0xAAAAAAAAu);
+        const unsigned produced = static_cast<unsigned>(_mm_popcnt_u32(keep));
+        _mm512_mask_storeu_epi16(out + written, static_cast<__mmask32>(_bzhi_u32(~0u, produced)),
+                                 _mm512_maskz_compress_epi16(keep, units));
+        written += produced;
+    }
+    return written;
+}
 
 transcode_result<wide_char, char> to_utf16(wide_char* out, std::size_t room, const char* begin,
                                            const char* end) noexcept {
-    return utf8_to_utf16<kernel_blocks>(out, room, begin, end);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
+    const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
+    while (p != e) {
+        const std::size_t left = static_cast<std::size_t>(e - p);
+        const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
+        const __m512i bytes = _mm512_maskz_loadu_epi8(first_lanes(n), p);
+        if (_mm512_movepi8_mask(bytes) == 0) {
+            if (room < n) break;
+            _mm512_mask_storeu_epi16(out, static_cast<__mmask32>(first_lanes(n)),
+                                     _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes)));
+            _mm512_mask_storeu_epi16(out + 32, static_cast<__mmask32>(first_lanes(n) >> 32),
+                                     _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(bytes, 1)));
+            p += n;
+            out += n;
+            room -= n;
+            continue;
+        }
+        const utf8_step s = scan_utf8_step(bytes, p, n);
+        const std::size_t units = static_cast<std::size_t>(_mm_popcnt_u64(s.starts)) +
+                                  static_cast<std::size_t>(_mm_popcnt_u64(s.four));
+        if (units > room) break;
+        if (s.starts != 0) {
+            out += put_utf8_step(bytes, p, n, s, out);
+            room -= units;
+            p += s.length;
+        }
+        if (s.codec) {
+            // One sequence as the plain loop takes it.
+            const unsigned char* q = p;
+            const code_point c = decode_or_replace<utf8_codec>(q, e);
+            const std::size_t width = static_cast<std::size_t>(utf16_codec::width(c));
+            if (room < width) break;
+            out = utf16_codec::encode(c, out);
+            room -= width;
+            p = q;
+        }
+    }
+    // What the steps leave (a buffer too short for the next step): the
+    // shared loops, which stop exactly where the plain loop does.
+    return utf8_to_utf16<kernel_blocks>(out, room, reinterpret_cast<const char*>(p), end);
 }
 
-std::size_t utf16_length(const char* begin, const char* end) noexcept { return utf16_length_of(begin, end); }
+std::size_t utf16_length(const char* begin, const char* end) noexcept {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
+    const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
+    std::size_t length = 0;
+    while (p != e) {
+        const std::size_t left = static_cast<std::size_t>(e - p);
+        const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
+        const __m512i bytes = _mm512_maskz_loadu_epi8(first_lanes(n), p);
+        if (_mm512_movepi8_mask(bytes) == 0) {
+            p += n;
+            length += n;
+            continue;
+        }
+        const utf8_step s = scan_utf8_step(bytes, p, n);
+        length += static_cast<std::size_t>(_mm_popcnt_u64(s.starts)) + static_cast<std::size_t>(_mm_popcnt_u64(s.four));
+        p += s.length;
+        if (s.codec) {
+            const char* q = reinterpret_cast<const char*>(p);
+            length += static_cast<std::size_t>(utf16_codec::width(decode_or_replace<utf8_codec>(q, end)));
+            p = reinterpret_cast<const unsigned char*>(q);
+        }
+    }
+    return length;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
