@@ -10,6 +10,10 @@
 #include <cstdio>
 #include <string>
 
+#if defined(WEXAL_BENCH_HAS_SIMDUTF)
+#include <simdutf.h>
+#endif
+
 #include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/cstdlib.hpp>
 #include <wexal/u8port/stackstring.hpp>
@@ -145,6 +149,26 @@ void register_wrapper_benchmarks() {
             benchmark::ClobberMemory();
         });
     });
+#if defined(WEXAL_BENCH_HAS_SIMDUTF)
+    // The rival's best kernel on the same name (it only validates).
+    add_benchmark("call/convert40/simdutf_to_utf16", [](benchmark::State& state) {
+        const std::string name = name_of_40_bytes();
+        run_counted(state, [&] {
+            char16_t out[256];
+            benchmark::DoNotOptimize(simdutf::convert_utf8_to_utf16le(name.data(), name.size(), out));
+            benchmark::ClobberMemory();
+        });
+    });
+    add_benchmark("call/convert40/simdutf_to_utf8", [](benchmark::State& state) {
+        const wide_string name = to_utf16(name_of_40_bytes());
+        run_counted(state, [&] {
+            char out[256];
+            benchmark::DoNotOptimize(
+                simdutf::convert_utf16le_to_utf8(reinterpret_cast<const char16_t*>(name.data()), name.size(), out));
+            benchmark::ClobberMemory();
+        });
+    });
+#endif
     add_benchmark("call/convert40/narrow_stackstring", [](benchmark::State& state) {
         const wide_string name = to_utf16(name_of_40_bytes());
         run_counted(state, [&] {
