@@ -138,14 +138,39 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
                                  _mm512_maskz_compress_epi16(starts_high, u1));
         return count_low + count_high;
     }
+    const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(s.starts));
+    if (s.four == 0 && s.starts == (s.three & 0x9249249249249249u)) {
+        // Three bytes each (CJK): characters at every third byte, sixteen
+        // at a time in dword lanes without looking for their leads. Each
+        // lane takes the two 16-bit words around its character, then the
+        // character's three bytes in its 128-bit lane.
+        __m512i words = _mm512_set_epi16(23, 22, 22, 21, 20, 19, 19, 18, 17, 16, 16, 15, 14, 13, 13, 12, 11, 10, 10, 9,
+                                         8, 7, 7, 6, 5, 4, 4, 3, 2, 1, 1, 0);
+        const __m512i pick = _mm512_set_epi8(-1, 15, 14, 13, -1, 10, 9, 8, -1, 7, 6, 5, -1, 2, 1, 0, -1, 15, 14, 13, -1,
+                                             10, 9, 8, -1, 7, 6, 5, -1, 2, 1, 0, -1, 15, 14, 13, -1, 10, 9, 8, -1, 7, 6,
+                                             5, -1, 2, 1, 0, -1, 15, 14, 13, -1, 10, 9, 8, -1, 7, 6, 5, -1, 2, 1, 0);
+        for (unsigned done = 0; done < count; done += 16) {
+            const __m512i lane = _mm512_shuffle_epi8(_mm512_permutexvar_epi16(words, bytes), pick);
+            const __m512i pairs = _mm512_maddubs_epi16(_mm512_and_si512(lane, _mm512_set1_epi32(0x003F3F0F)),
+                                                       _mm512_set1_epi16(0x0140));
+            const __m256i units = _mm512_cvtepi32_epi16(
+                _mm512_srli_epi32(_mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000)), 6));
+            const unsigned left = count - done;
+            _mm256_mask_storeu_epi16(out + done, static_cast<__mmask16>(left >= 16 ? 0xFFFFu : _bzhi_u32(~0u, left)),
+                                     units);
+            words = _mm512_add_epi16(words, _mm512_set1_epi16(24));
+        }
+        return count;
+    }
     // Any width: the first, second, third and fourth bytes of every
     // character, compressed to the front of four vectors, then sixteen
     // characters at a time in dword lanes.
     __m512i b0 = _mm512_maskz_compress_epi8(s.starts, bytes);
     __m512i b1 = _mm512_maskz_compress_epi8(s.starts, s.next);
     __m512i b2 = _mm512_maskz_compress_epi8(s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 2 ? n - 2 : 0), p + 2));
-    __m512i b3 = _mm512_maskz_compress_epi8(s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 3 ? n - 3 : 0), p + 3));
-    const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(s.starts));
+    __m512i b3 = s.four == 0 ? _mm512_setzero_si512()
+                             : _mm512_maskz_compress_epi8(
+                                   s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 3 ? n - 3 : 0), p + 3));
     const __m512i zero = _mm512_setzero_si512();
     unsigned written = 0;
     for (unsigned done = 0; done < count; done += 16) {
@@ -161,6 +186,11 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
         const __m512i value = utf8_lane_value(lane);
         const unsigned left = count - done;
         const std::uint32_t present = left >= 16 ? 0xFFFFu : _bzhi_u32(0xFFFFu, left);
+        if (s.four == 0) {
+            _mm256_mask_storeu_epi16(out + written, static_cast<__mmask16>(present), _mm512_cvtepi32_epi16(value));
+            written += left >= 16 ? 16 : left;
+            continue;
+        }
         const __mmask16 pair = _mm512_mask_cmpge_epu32_mask(static_cast<__mmask16>(present), value,
                                                             _mm512_set1_epi32(0x10000));
         // Above U+FFFF: the high surrogate in the low half, the low one above.
