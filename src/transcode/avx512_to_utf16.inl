@@ -11,7 +11,8 @@
 // before the faulty sequence and the codec takes that one sequence, so the
 // result is the plain loop's and text with a few faults stays in 64-byte
 // steps. Stores are masked to the units produced: nothing is written past
-// the result.
+// the result. Bytes move across the register only by compress and 16-bit
+// permutes: the kernel's choice does not ask for byte permutes (VBMI).
 
 // GCC 12 takes the undefined upper lanes of its own 512-bit intrinsics for
 // uninitialized values at -O2 (a false alarm fixed in later versions).
@@ -96,9 +97,10 @@ inline utf8_step scan_utf8_step(__m512i bytes, const unsigned char* p, unsigned 
     return s;
 }
 
-// Units per dword lane holding a character's bytes (lead in the low byte),
-// by the lead's high nibble: what each byte keeps, and how far the value of
-// four bytes lies above that of the character's own.
+// The code point in each dword lane that holds a character's bytes (lead in
+// the low byte, bytes past the character ignored). The lead's high nibble
+// picks the bits each byte keeps and the shift from four bytes' worth of
+// bits down to the character's own.
 inline __m512i utf8_lane_value(__m512i lane) noexcept {
     const __m512i nibble = _mm512_and_si512(_mm512_srli_epi32(lane, 4), _mm512_set1_epi32(0x0F));
     const __m512i keep = _mm512_permutexvar_epi32(
