@@ -1,5 +1,6 @@
 // The AVX2 kernel: the whole conversion built for AVX2 (three-operand VEX
-// code, the shuffling blocks). The target region opens before the loops are
+// code, the shuffling blocks, and 32-byte steps through runs of ASCII and of
+// three-byte characters). The target region opens before the loops are
 // included, so every loop and helper is built for AVX2; the kernel runs only
 // where the processor and the system support it.
 #include <cstddef>
@@ -31,6 +32,8 @@ namespace avx2 {
 #include "loops.inl"
 
 #include "shuffle_blocks.inl"
+// Adds the wide runs to the shuffling blocks.
+#include "avx2_blocks.inl"
 
 #include "entry.inl"
 #undef WEXAL_TRANSCODE_SSE2

@@ -228,6 +228,16 @@ struct sse2_blocks {
 #endif
 };
 
+// Whether a kernel's Blocks also bring runs of wider steps (static
+// members utf8_ascii_run, utf8_three_byte_run, utf16_ascii_run and
+// utf16_three_byte_run, with wide_runs set; the AVX2 kernel's take 32 bytes
+// at a time). The loops call them where they have narrower steps of their
+// own; for the other kernels the calls compile away.
+template <typename Blocks, typename = void>
+struct has_wide_runs : std::false_type {};
+template <typename Blocks>
+struct has_wide_runs<Blocks, std::void_t<decltype(Blocks::wide_runs)>> : std::bool_constant<Blocks::wide_runs> {};
+
 // The main loop. Runs while p < limit (tail_size before end) and the room
 // lasts.
 template <typename Blocks>
@@ -315,17 +325,21 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
                 out += 16;
                 remaining -= 16;
                 if (++whole_blocks >= 2) {
-                    while (limit - p > 16 && remaining >= bulk_room + 16) {
-                        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-                        if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) break;
-                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(a, zero));
-                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(a, zero));
-                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpacklo_epi8(b, zero));
-                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm_unpackhi_epi8(b, zero));
-                        p += 32;
-                        out += 32;
-                        remaining -= 32;
+                    if constexpr (has_wide_runs<Blocks>::value) {
+                        Blocks::utf8_ascii_run(p, limit, out, remaining);
+                    } else {
+                        while (limit - p > 16 && remaining >= bulk_room + 16) {
+                            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+                            if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) break;
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(a, zero));
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(a, zero));
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpacklo_epi8(b, zero));
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm_unpackhi_epi8(b, zero));
+                            p += 32;
+                            out += 32;
+                            remaining -= 32;
+                        }
                     }
                 }
                 if (p >= limit || remaining < bulk_room) break;
@@ -343,6 +357,9 @@ inline void utf8_to_utf16_run(const unsigned char*& cursor, const unsigned char*
         }
 #if WEXAL_TRANSCODE_SSE2
         if ((b0 & 0xF0u) == 0xE0u) {
+            if constexpr (has_wide_runs<Blocks>::value) {
+                if (Blocks::utf8_three_byte_run(p, limit, out, remaining)) continue;
+            }
             // Eight three-byte characters at a time when they come in a row.
             __m128i valid_low;
             __m128i valid_high;
@@ -706,18 +723,22 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
             for (;;) {
                 if (ascii_blocks == 4) {
                     // ASCII alone, 32 units at a time.
-                    while (limit - p > 16 && remaining >= bulk_room + 16) {
-                        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-                        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-                        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 24));
-                        const __m128i all = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
-                        if ((_mm_movemask_epi8(_mm_adds_epu16(all, from_0x80)) & 0xAAAA) != 0) break;
-                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
-                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(c, d));
-                        p += 32;
-                        out += 32;
-                        remaining -= 32;
+                    if constexpr (has_wide_runs<Blocks>::value) {
+                        Blocks::utf16_ascii_run(p, limit, out, remaining);
+                    } else {
+                        while (limit - p > 16 && remaining >= bulk_room + 16) {
+                            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+                            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+                            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 24));
+                            const __m128i all = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+                            if ((_mm_movemask_epi8(_mm_adds_epu16(all, from_0x80)) & 0xAAAA) != 0) break;
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(c, d));
+                            p += 32;
+                            out += 32;
+                            remaining -= 32;
+                        }
                     }
                     if (p >= limit || remaining < bulk_room) break;
                 }
@@ -777,6 +798,9 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
         }
         const unsigned u1 = static_cast<std::uint16_t>(p[1]);
         if ((u - 0x800u < 0xD000u || u >= 0xE000u) && (u1 - 0x800u < 0xD000u || u1 >= 0xE000u)) {
+            if constexpr (has_wide_runs<Blocks>::value) {
+                if (Blocks::utf16_three_byte_run(p, limit, out, remaining)) continue;
+            }
             // Eight three-byte characters at a time when they come in a row.
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             const __m128i top = _mm_and_si128(v, _mm_set1_epi16(-0x800));

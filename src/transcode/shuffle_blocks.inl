@@ -1,8 +1,9 @@
 // Mixed blocks whose units and bytes a byte shuffle (SSSE3 and up) gathers
 // in one step where the SSE2 blocks store them one by one; included by a
-// kernel's file after loops.inl, inside the kernel's namespace and target.
+// kernel's file after loops.inl, inside the kernel's namespace and target
+// (the SSSE3 kernel's blocks; the AVX2 kernel's add runs of their own).
 
-struct kernel_blocks {
+struct shuffle_blocks {
     // As sse2_blocks::utf8 (loops.inl); the stores reach 16 units, of which up to 8
     // after the result are left over (the header's margins cover them).
     static unsigned utf8(const unsigned char* p, wide_char* out, unsigned& produced) noexcept {

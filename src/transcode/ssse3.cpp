@@ -30,6 +30,7 @@ namespace ssse3 {
 #include "loops.inl"
 
 #include "shuffle_blocks.inl"
+using kernel_blocks = shuffle_blocks;
 
 #include "entry.inl"
 #undef WEXAL_TRANSCODE_SSE2

@@ -1,0 +1,228 @@
+// The AVX2 kernel's blocks: the shuffling blocks for mixed text, and runs of
+// 32-byte steps where the text keeps to one width, ASCII or three-byte
+// characters (CJK), which the loops call through has_wide_runs. Included by
+// avx2.cpp after loops.inl and shuffle_blocks.inl, inside its namespace and
+// target. Each run keeps to the margins of its loop (the limits structs):
+// loads stay before limit plus the tail, stores before the room's end, and
+// units stored past what a run takes are overwritten by what follows.
+
+struct kernel_blocks : shuffle_blocks {
+    static constexpr bool wide_runs = true;
+
+    // UTF-8 to UTF-16: ASCII, 32 bytes a step while no byte is above 0x7F.
+    static void utf8_ascii_run(const unsigned char*& cursor, const unsigned char* limit, wide_char*& out_cursor,
+                               std::size_t& room) noexcept {
+        constexpr std::size_t bulk_room = utf8_to_utf16_limits::bulk_room;
+        const unsigned char* p = cursor;
+        wide_char* out = out_cursor;
+        std::size_t remaining = room;
+        while (limit - p > 16 && remaining >= bulk_room + 16) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            if (_mm256_movemask_epi8(v) != 0) break;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                                _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
+            p += 32;
+            out += 32;
+            remaining -= 32;
+        }
+        cursor = p;
+        out_cursor = out;
+        room = remaining;
+    }
+
+    // Four three-byte characters at low and four at high, one in each
+    // 32-bit lane; form is all ones in the lanes where they are well-formed
+    // (not yet looking at overlong ones or surrogates). Reads 16 bytes at each.
+    static __m256i decode_three_byte_quads(const unsigned char* low, const unsigned char* high,
+                                           __m256i& form) noexcept {
+        const __m256i bytes = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+        // Each 32-bit lane: a character's third byte, second and lead, low first.
+        const __m256i x = _mm256_shuffle_epi8(
+            bytes, _mm256_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1, 2, 1, 0, -1, 5, 4, 3, -1, 8,
+                                    7, 6, -1, 11, 10, 9, -1));
+        form = _mm256_cmpeq_epi32(_mm256_and_si256(x, _mm256_set1_epi32(0xF0C0C0)), _mm256_set1_epi32(0xE08080));
+        // The third byte's six bits and the second's, then the lead's four.
+        const __m256i pairs = _mm256_maddubs_epi16(_mm256_and_si256(x, _mm256_set1_epi32(0x0F3F3F)),
+                                                   _mm256_set1_epi32(0x00014001));
+        return _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x10000001));
+    }
+
+    // UTF-8 to UTF-16: three-byte characters, 16 (48 bytes) a step, while
+    // they are well-formed, neither overlong nor surrogates. A step that
+    // meets anything else keeps the characters before it. False when not
+    // even the first character could be taken.
+    static bool utf8_three_byte_run(const unsigned char*& cursor, const unsigned char* limit, wide_char*& out_cursor,
+                                    std::size_t& room) noexcept {
+        constexpr std::size_t bulk_room = utf8_to_utf16_limits::bulk_room;
+        const unsigned char* p = cursor;
+        wide_char* out = out_cursor;
+        std::size_t remaining = room;
+        while (p < limit && remaining >= bulk_room) {
+            // Characters 0-3 and 8-11, then 4-7 and 12-15: packed, in order.
+            __m256i form_a, form_b;
+            const __m256i a = decode_three_byte_quads(p, p + 24, form_a);
+            const __m256i b = decode_three_byte_quads(p + 12, p + 36, form_b);
+            const __m256i units = _mm256_packus_epi32(a, b);
+            const __m256i top = _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)));
+            const __m256i bad = _mm256_or_si256(_mm256_cmpeq_epi16(top, _mm256_setzero_si256()),
+                                                _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800))));
+            const std::uint32_t good = static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_andnot_si256(bad, _mm256_packs_epi32(form_a, form_b))));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), units);
+            if (good == 0xFFFFFFFFu) {
+                p += 48;
+                out += 16;
+                remaining -= 16;
+                continue;
+            }
+            const unsigned k = lowest_set_bit(~good) / 2;
+            p += 3 * k;
+            out += k;
+            remaining -= k;
+            break;
+        }
+        const bool moved = p != cursor;
+        cursor = p;
+        out_cursor = out;
+        room = remaining;
+        return moved;
+    }
+
+    // UTF-16 to UTF-8: ASCII, 32 units a step while none is above 0x7F.
+    static void utf16_ascii_run(const wide_char*& cursor, const wide_char* limit, char*& out_cursor,
+                                std::size_t& room) noexcept {
+        constexpr std::size_t bulk_room = utf16_to_utf8_limits::bulk_room;
+        const wide_char* p = cursor;
+        char* out = out_cursor;
+        std::size_t remaining = room;
+        while (limit - p > 16 && remaining >= bulk_room + 16) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+            if (!_mm256_testz_si256(_mm256_or_si256(a, b), _mm256_set1_epi16(static_cast<short>(0xFF80)))) break;
+            // The pack works per 128-bit lane: the 64-bit quarters back in order.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                                _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+            p += 32;
+            out += 32;
+            remaining -= 32;
+        }
+        cursor = p;
+        out_cursor = out;
+        room = remaining;
+    }
+
+    // Sixteen units from 0x800 to 0xFFFF as 48 bytes of UTF-8: each 128-bit
+    // lane of 8 builds its units' bytes in place and shuffles them into 24.
+    static void narrow_three_byte_units(__m256i u, char* out) noexcept {
+        // From the 16-bit lanes of lead_middle (a unit's first byte, then its
+        // second) and of last (its third byte, low): the lane's 24 bytes,
+        // 16 then 8.
+        const __m256i lead_middle = _mm256_or_si256(
+            _mm256_or_si256(_mm256_srli_epi16(u, 12),
+                            _mm256_and_si256(_mm256_slli_epi16(u, 2), _mm256_set1_epi16(0x3F00))),
+            _mm256_set1_epi16(static_cast<short>(0x80E0)));
+        const __m256i last = _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
+        const __m256i front = _mm256_or_si256(
+            _mm256_shuffle_epi8(lead_middle, _mm256_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1, 10, 0,
+                                                              1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1, 10)),
+            _mm256_shuffle_epi8(last, _mm256_setr_epi8(-1, -1, 0, -1, -1, 2, -1, -1, 4, -1, -1, 6, -1, -1, 8, -1, -1,
+                                                       -1, 0, -1, -1, 2, -1, -1, 4, -1, -1, 6, -1, -1, 8, -1)));
+        const __m256i back = _mm256_or_si256(
+            _mm256_shuffle_epi8(lead_middle,
+                                _mm256_setr_epi8(11, -1, 12, 13, -1, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, 11, -1,
+                                                 12, 13, -1, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+            _mm256_shuffle_epi8(
+                last, _mm256_setr_epi8(-1, 10, -1, -1, 12, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, 10, -1, -1,
+                                       12, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(front));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(back));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(front, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 40), _mm256_extracti128_si256(back, 1));
+    }
+
+    // The word_gather controls of two groups of four units, one per lane.
+    static __m256i gather_control(unsigned low, unsigned high) noexcept {
+        return _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(word_gather.control[low]))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(word_gather.control[high])), 1);
+    }
+
+    // Sixteen units below 0x10000, none a surrogate, of any widths: each
+    // unit's bytes in a 32-bit lane, of which a shuffle per four units keeps
+    // the first width (word_gather). below_0x80 and below_0x800 are all ones
+    // in the lanes of such units. Returns the bytes written; the stores reach
+    // 16 bytes past the last four units' start (52 at most).
+    static unsigned narrow_mixed_units(__m256i u, __m256i below_0x80, __m256i below_0x800, char* out) noexcept {
+        const __m256i six = _mm256_set1_epi16(0x3F);
+        const __m256i trail = _mm256_or_si256(_mm256_and_si256(u, six), _mm256_set1_epi16(0x80));
+        const __m256i two = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 6), _mm256_set1_epi16(0xC0)),
+                                            _mm256_slli_epi16(trail, 8));
+        const __m256i middle = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(u, 6), six), _mm256_set1_epi16(0x80));
+        const __m256i three = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 12), _mm256_set1_epi16(0xE0)),
+                                              _mm256_slli_epi16(middle, 8));
+        const __m256i first = _mm256_blendv_epi8(three, _mm256_blendv_epi8(two, u, below_0x80), below_0x800);
+        // Two bits of width per unit (1 + from 0x80 + from 0x800), in the
+        // order of the units: four units' widths make a key.
+        const std::uint32_t odd = 0x55555555u;
+        const std::uint32_t widths = odd + (~static_cast<std::uint32_t>(_mm256_movemask_epi8(below_0x80)) & odd) +
+                                     (~static_cast<std::uint32_t>(_mm256_movemask_epi8(below_0x800)) & odd);
+        const unsigned k0 = widths & 0xFFu, k1 = (widths >> 8) & 0xFFu, k2 = (widths >> 16) & 0xFFu, k3 = widths >> 24;
+        // Units 0-3 and 8-11, then 4-7 and 12-15.
+        const __m256i a = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(first, trail), gather_control(k0, k2));
+        const __m256i b = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(first, trail), gather_control(k1, k3));
+        char* const start = out;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(a));
+        out += word_gather.count[k0];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(b));
+        out += word_gather.count[k1];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_extracti128_si256(a, 1));
+        out += word_gather.count[k2];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_extracti128_si256(b, 1));
+        out += word_gather.count[k3];
+        return static_cast<unsigned>(out - start);
+    }
+
+    // UTF-16 to UTF-8: 16 units a step while none is a surrogate and some
+    // are 0x800 or more (CJK with a digit or a line break here and there);
+    // blocks of three-byte units alone take the shorter way. False when the
+    // first block could not be taken.
+    static bool utf16_three_byte_run(const wide_char*& cursor, const wide_char* limit, char*& out_cursor,
+                                     std::size_t& room) noexcept {
+        constexpr std::size_t bulk_room = utf16_to_utf8_limits::bulk_room;
+        const wide_char* p = cursor;
+        char* out = out_cursor;
+        std::size_t remaining = room;
+        // The stores reach 52 bytes; what follows writes at least as far,
+        // since the plain loop stops at most 3 short of the room.
+        while (p < limit && remaining >= bulk_room + 16) {
+            const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i top = _mm256_and_si256(u, _mm256_set1_epi16(static_cast<short>(0xF800)));
+            const __m256i below_0x800 = _mm256_cmpeq_epi16(top, _mm256_setzero_si256());
+            const __m256i surrogate = _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)));
+            const std::uint32_t small = static_cast<std::uint32_t>(_mm256_movemask_epi8(below_0x800));
+            const std::uint32_t pairs = static_cast<std::uint32_t>(_mm256_movemask_epi8(surrogate));
+            if ((small | pairs) == 0) {
+                narrow_three_byte_units(u, out);
+                p += 16;
+                out += 48;
+                remaining -= 48;
+                continue;
+            }
+            if (pairs != 0 || small == 0xFFFFFFFFu) break;
+            const __m256i below_0x80 = _mm256_cmpeq_epi16(
+                _mm256_and_si256(u, _mm256_set1_epi16(static_cast<short>(0xFF80))), _mm256_setzero_si256());
+            const unsigned produced = narrow_mixed_units(u, below_0x80, below_0x800, out);
+            p += 16;
+            out += produced;
+            remaining -= produced;
+        }
+        const bool moved = p != cursor;
+        cursor = p;
+        out_cursor = out;
+        room = remaining;
+        return moved;
+    }
+};
