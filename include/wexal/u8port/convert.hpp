@@ -48,21 +48,27 @@ inline constexpr lossless_t lossless{};
 namespace detail {
 
 // A string of exactly the units transcode gives for [begin, end): sized
-// first, so that it is allocated once and keeps no spare room.
+// first, so that it is allocated once and keeps no spare room. A long one is
+// reserved and filled from a small buffer, not made at its size: making it
+// writes every unit once more, one at a time for 16-bit units.
 template <typename Out, typename In>
 std::basic_string<Out> transcode_to_string(const In* begin, const In* end) {
     const std::size_t length = transcoded_length<Out>(begin, end);
-#if defined(__cpp_lib_string_resize_and_overwrite)
+    if (length < 64) {
+        // Made at its size, not reserved: reserving rounds a short capacity up.
+        std::basic_string<Out> result(length, Out(0));
+        transcode(&result[0], length, begin, end);
+        return result;
+    }
     std::basic_string<Out> result;
-    result.resize_and_overwrite(length, [&](Out* out, std::size_t) noexcept {
-        transcode(out, length, begin, end);
-        return length;
-    });
-#else
-    // Made at its size, not resized: growing would round the capacity up.
-    std::basic_string<Out> result(length, Out(0));
-    transcode(&result[0], length, begin, end);
-#endif
+    result.reserve(length);
+    constexpr std::size_t chunk_size = 8192 / sizeof(Out);
+    Out chunk[chunk_size];
+    while (begin != end) {
+        const transcode_result<Out, In> r = transcode(chunk, chunk_size, begin, end);
+        result.append(chunk, static_cast<std::size_t>(r.out - chunk));
+        begin = r.in;
+    }
     return result;
 }
 
