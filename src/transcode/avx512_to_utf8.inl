@@ -142,6 +142,55 @@ inline bool any_width_step(__m512i v, __m512i next, __mmask32 emit, __mmask32 pa
 
 }  // namespace to_utf8_steps
 
+namespace to_utf8_steps {
+
+// One step at p: 32 units when Full (then p + 32 < end and room >= 96, the
+// most any 32 units produce), else what is left up to 32, and only if its
+// bytes fit in room (false, nothing done, when they do not).
+template <bool Full>
+inline bool step(const wide_char*& p, const wide_char* end, char*& out, std::size_t& room,
+                 unsigned& ascii_steps) noexcept {
+    const std::size_t left = static_cast<std::size_t>(end - p);
+    unsigned n = Full ? step_units : step_size(left);
+    const __m512i v = Full ? _mm512_loadu_si512(p) : load_units(p, n);
+    const __mmask32 wide = at_least_0x80(v);
+    if (at_least_0x800(v) == 0) {
+        // One or two bytes per unit, in its 16-bit lane.
+        const __m512i bytes = two_byte_lanes(v, wide);
+        const std::uint64_t keep = _mm512_test_epi8_mask(bytes, bytes) |
+                                   (Full ? 0x5555555555555555ull : 0x5555555555555555ull & _bzhi_u64(~0ull, 2 * n));
+        if (!Full && static_cast<std::size_t>(_mm_popcnt_u64(keep)) > room) return false;
+        const unsigned produced = put_kept(out, bytes, keep);
+        p += n;
+        out += produced;
+        room -= produced;
+        ascii_steps = wide == 0 ? ascii_steps + 1 : 0;
+        return true;
+    }
+    ascii_steps = 0;
+    if (units_like(v, 0xF800, 0xD800) == 0) {
+        if (!any_width_step<false>(v, v, _bzhi_u32(~0u, n), 0, out, room)) return false;
+        p += n;
+        return true;
+    }
+    // Surrogates: pairs, and the unpaired ones as U+FFFD.
+    const __m512i next = Full ? _mm512_loadu_si512(p + 1) : load_next_units(p, left);
+    __mmask32 paired_high = paired_highs(v, next);
+    if ((paired_high >> 31) != 0) {
+        // The pair goes on past the step: the next step takes it.
+        n = step_units - 1;
+        paired_high &= 0x7FFFFFFFu;
+    }
+    const __mmask32 paired_low = paired_high << 1;
+    const __mmask32 unpaired = units_like(v, 0xF800, 0xD800) & ~(paired_high | paired_low);
+    const __m512i units = _mm512_mask_mov_epi16(v, unpaired, set16(0xFFFD));
+    if (!any_width_step<true>(units, next, _bzhi_u32(~0u, n) & ~paired_low, paired_high, out, room)) return false;
+    p += n;
+    return true;
+}
+
+}  // namespace to_utf8_steps
+
 transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wide_char* begin,
                                           const wide_char* end) noexcept {
     namespace s = to_utf8_steps;
@@ -150,19 +199,22 @@ transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wid
     // likely and goes 64 units at a time (not before: text with an accent
     // every few words would mispredict that branch).
     unsigned ascii_steps = 0;
-    while (p != end) {
-        const std::size_t left = static_cast<std::size_t>(end - p);
-        unsigned n = s::step_size(left);
-        const __m512i v = s::load_units(p, n);
-        const __mmask32 wide = s::at_least_0x80(v);
-        if (s::at_least_0x800(v) == 0) {
-            // One or two bytes per unit, in its 16-bit lane.
+    for (;;) {
+        // Whole steps while the room surely suffices: loads that need no
+        // mask and bytes that need no count before they are stored.
+        while (end - p > 32 && room >= 96) {
+            // Units below 0x800 (the common case of text in Latin, Greek or
+            // Cyrillic letters) right here, the other steps in step.
+            const __m512i v = _mm512_loadu_si512(p);
+            const __mmask32 wide = s::at_least_0x80(v);
+            if (s::at_least_0x800(v) != 0) {
+                s::step<true>(p, end, out, room, ascii_steps);
+                continue;
+            }
             const __m512i bytes = s::two_byte_lanes(v, wide);
-            const std::uint64_t keep = _mm512_test_epi8_mask(bytes, bytes) |
-                                       (0x5555555555555555ull & _bzhi_u64(~0ull, 2 * n));
-            if (static_cast<std::size_t>(_mm_popcnt_u64(keep)) > room) break;
-            const unsigned produced = s::put_kept(out, bytes, keep);
-            p += n;
+            const unsigned produced = s::put_kept(out, bytes,
+                                                  _mm512_test_epi8_mask(bytes, bytes) | 0x5555555555555555ull);
+            p += 32;
             out += produced;
             room -= produced;
             ascii_steps = wide == 0 ? ascii_steps + 1 : 0;
@@ -172,6 +224,8 @@ transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wid
                     const __m512i a = _mm512_loadu_si512(p);
                     const __m512i b = _mm512_loadu_si512(p + 32);
                     if (s::at_least_0x80(_mm512_or_si512(a, b)) != 0) break;
+                    // (The masked form keeps a compiler from warning about
+                    // the unmasked one's undefined input.)
                     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~0u, a));
                     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm512_maskz_cvtepi16_epi8(~0u, b));
                     p += 64;
@@ -179,30 +233,10 @@ transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wid
                     room -= 64;
                 }
             }
-            continue;
         }
-        ascii_steps = 0;
-        const __mmask32 lanes = _bzhi_u32(~0u, n);
-        if (s::units_like(v, 0xF800, 0xD800) == 0) {
-            if (!s::any_width_step<false>(v, v, lanes, 0, out, room)) break;
-            p += n;
-            continue;
-        }
-        // Surrogates: pairs, and the unpaired ones as U+FFFD.
-        const __m512i next = s::load_next_units(p, left);
-        __mmask32 paired_high = s::paired_highs(v, next);
-        if ((paired_high >> 31) != 0) {
-            // The pair goes on past the step: the next step takes it.
-            n = s::step_units - 1;
-            paired_high &= 0x7FFFFFFFu;
-        }
-        const __mmask32 paired_low = paired_high << 1;
-        const __mmask32 unpaired = s::units_like(v, 0xF800, 0xD800) & ~(paired_high | paired_low);
-        const __m512i units = _mm512_mask_mov_epi16(v, unpaired, s::set16(0xFFFD));
-        if (!s::any_width_step<true>(units, next, _bzhi_u32(~0u, n) & ~paired_low, paired_high, out, room)) break;
-        p += n;
+        if (p == end) return {out, end, true};
+        if (!s::step<false>(p, end, out, room, ascii_steps)) break;
     }
-    if (p == end) return {out, end, true};
     return utf16_to_utf8<kernel_blocks>(out, room, p, end);
 }
 
