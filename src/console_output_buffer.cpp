@@ -4,6 +4,7 @@
 #include "console_buffers.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include <wexal/u8port/transcode.hpp>
@@ -15,6 +16,28 @@ namespace u8port {
 namespace detail {
 
 console_output_buffer::console_output_buffer(void* handle) noexcept : pending_(0), handle_(handle) {}
+
+namespace {
+
+// The last '\n' among the n bytes at p, or null; eight bytes a step.
+const char* last_newline(const char* p, std::size_t n) noexcept {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    while (n >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + n - 8, 8);
+        const std::uint64_t x = word ^ (ones * '\n');
+        // A zero byte of x (a newline) sets its high bit here; bytes above
+        // the first zero may be set falsely, so the bytes are checked.
+        if (((x - ones) & ~x & (ones << 7)) != 0) break;
+        n -= 8;
+    }
+    while (n != 0) {
+        if (p[--n] == '\n') return p + n;
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 // Pending bytes are dropped, not written: the owning stream flushes first.
 console_output_buffer::~console_output_buffer() = default;
@@ -42,6 +65,15 @@ int console_output_buffer::sync() {
 std::streamsize console_output_buffer::put(const char* s, std::size_t n) {
     std::size_t taken = 0;
     while (taken < n) {
+        if (pending_ == 0 && n - taken > buffer_size) {
+            // A whole buffer's worth with more to come goes out straight from
+            // the caller's bytes; a sequence cut at its end goes with the rest.
+            int delivered = 0;
+            const int consumed = write_to_console(s + taken, static_cast<int>(buffer_size), delivered);
+            if (consumed < 0) return static_cast<std::streamsize>(taken + static_cast<std::size_t>(delivered));
+            taken += static_cast<std::size_t>(consumed);
+            continue;
+        }
         // A full buffer holds at most three bytes of a sequence once written.
         if (pending_ == buffer_size && !write_out(pending_)) break;
         const std::size_t k = std::min(buffer_size - pending_, n - taken);
@@ -50,10 +82,10 @@ std::streamsize console_output_buffer::put(const char* s, std::size_t n) {
         taken += k;
     }
     // The bytes after the last newline are the last ones stored; whatever
-    // stands before them goes out now, unless an earlier full buffer took it.
-    std::size_t after = 0;
-    while (after < taken && s[taken - 1 - after] != '\n') ++after;
-    if (after < taken && after < pending_) write_out(pending_ - after);
+    // stands before them among the pending ones goes out now.
+    const std::size_t tail = std::min(taken, pending_);
+    const char* const newline = last_newline(buffer_ + pending_ - tail, tail);
+    if (newline != nullptr) write_out(static_cast<std::size_t>(newline + 1 - buffer_));
     return static_cast<std::streamsize>(taken);
 }
 
