@@ -6,8 +6,55 @@
 // loads stay before limit plus the tail, stores before the room's end, and
 // units stored past what a run takes are overwritten by what follows.
 
+// Shuffle controls that take the first byte of each 16-bit lane, and the
+// second too where the lane's bit in the index is 0 (a two-byte character),
+// side by side.
+struct byte_pair_gather_table {
+    std::uint8_t control[256][16];
+    std::uint8_t count[256];
+    constexpr byte_pair_gather_table() : control(), count() {
+        for (unsigned m = 0; m < 256; ++m) {
+            unsigned n = 0;
+            for (unsigned i = 0; i < 8; ++i) {
+                control[m][n++] = static_cast<std::uint8_t>(2 * i);
+                if (((m >> i) & 1u) == 0) control[m][n++] = static_cast<std::uint8_t>(2 * i + 1);
+            }
+            for (unsigned k = n; k < 16; ++k) control[m][k] = 0x80;
+            count[m] = static_cast<std::uint8_t>(n);
+        }
+    }
+};
+
 struct kernel_blocks : shuffle_blocks {
     static constexpr bool wide_runs = true;
+    static constexpr byte_pair_gather_table byte_pair_gather{};
+
+    // UTF-16 to UTF-8: the 16 units of a and b, all below 0x800, as one or
+    // two bytes each: each unit's bytes in its 16-bit lane, a shuffle per
+    // 8 units keeping the second byte of the two-byte ones. Returns the end
+    // of the bytes; the stores reach 32 bytes from out at most.
+    static char* narrow_two_byte_units(__m128i a, __m128i b, char* out) noexcept {
+        const __m256i u = _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+        const __m256i ascii = _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(static_cast<short>(0xFF80))),
+                                                 _mm256_setzero_si256());
+        const __m256i trail = _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
+        const __m256i two = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 6), _mm256_set1_epi16(0xC0)),
+                                            _mm256_slli_epi16(trail, 8));
+        const __m256i bytes = _mm256_blendv_epi8(two, u, ascii);
+        // One bit per unit: bits 0-7 for a, 16-23 for b.
+        const std::uint32_t keys = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(ascii, ascii)));
+        const unsigned low = keys & 0xFFu;
+        const unsigned high = (keys >> 16) & 0xFFu;
+        const __m256i gathered = _mm256_shuffle_epi8(
+            bytes, _mm256_inserti128_si256(
+                       _mm256_castsi128_si256(
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(byte_pair_gather.control[low]))),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(byte_pair_gather.control[high])), 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(gathered));
+        out += byte_pair_gather.count[low];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_extracti128_si256(gathered, 1));
+        return out + byte_pair_gather.count[high];
+    }
 
     // UTF-8 to UTF-16: ASCII, 32 bytes a step while no byte is above 0x7F.
     static void utf8_ascii_run(const unsigned char*& cursor, const unsigned char* limit, wide_char*& out_cursor,

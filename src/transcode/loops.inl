@@ -229,10 +229,11 @@ struct sse2_blocks {
 };
 
 // Whether a kernel's Blocks also bring runs of wider steps (static
-// members utf8_ascii_run, utf8_three_byte_run, utf16_ascii_run and
-// utf16_three_byte_run, with wide_runs set; the AVX2 kernel's take 32 bytes
-// at a time). The loops call them where they have narrower steps of their
-// own; for the other kernels the calls compile away.
+// members utf8_ascii_run, utf8_three_byte_run, utf16_ascii_run,
+// utf16_three_byte_run and narrow_two_byte_units, with wide_runs set; the
+// AVX2 kernel's take 32 bytes at a time). The loops call them where they
+// have narrower steps of their own; for the other kernels the calls compile
+// away.
 template <typename Blocks, typename = void>
 struct has_wide_runs : std::false_type {};
 template <typename Blocks>
@@ -758,7 +759,10 @@ inline void utf16_to_utf8_run(const wide_char*& cursor, const wide_char* limit, 
                          (static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_adds_epu16(b, from_0x80))) << 16)) &
                         0xAAAAAAAAu;
                     char* const start = out;
-                    if ((wide & (wide - 1)) == 0) {
+                    if constexpr (has_wide_runs<Blocks>::value) {
+                        // Any number of them in one step, with no branch on it.
+                        out = Blocks::narrow_two_byte_units(a, b, out);
+                    } else if ((wide & (wide - 1)) == 0) {
                         // At most one two-byte character, at k (16: none): the
                         // bytes before it as they are, the bytes after it one
                         // place further on, then its two bytes in the gap.
