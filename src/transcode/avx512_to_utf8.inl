@@ -247,27 +247,37 @@ std::size_t utf8_length(const wide_char* begin, const wide_char* end, bool& surr
     // three.
     const wide_char* p = begin;
     std::size_t length = 0;
-    surrogates = false;
-    while (p != end) {
-        const std::size_t left = static_cast<std::size_t>(end - p);
-        if (left >= 64) {
-            const __m512i a = _mm512_loadu_si512(p);
-            const __m512i b = _mm512_loadu_si512(p + 32);
-            const std::uint64_t wide = static_cast<std::uint64_t>(s::at_least_0x80(a)) |
-                                       (static_cast<std::uint64_t>(s::at_least_0x80(b)) << 32);
-            const std::uint64_t wider = static_cast<std::uint64_t>(s::at_least_0x800(a)) |
-                                        (static_cast<std::uint64_t>(s::at_least_0x800(b)) << 32);
-            length += 64 + static_cast<std::size_t>(_mm_popcnt_u64(wide) + _mm_popcnt_u64(wider));
-            if ((s::units_like(a, 0xF800, 0xD800) | s::units_like(b, 0xF800, 0xD800)) != 0) {
-                surrogates = true;
-                const std::uint64_t pairs =
-                    static_cast<std::uint64_t>(s::paired_highs(a, s::load_next_units(p, left))) |
-                    (static_cast<std::uint64_t>(s::paired_highs(b, s::load_next_units(p + 32, left - 32))) << 32);
-                length -= 2 * static_cast<std::size_t>(_mm_popcnt_u64(pairs));
-            }
+    // 64 units at a time while the unit after them is there; ASCII alone
+    // counts at once. Pairs come from the masks (a high surrogate whose next
+    // unit is a low one), without a branch: in text with a stray surrogate
+    // here and there it would mispredict.
+    std::uint64_t any_surrogate = 0;
+    while (end - p > 64) {
+        const __m512i a = _mm512_loadu_si512(p);
+        const __m512i b = _mm512_loadu_si512(p + 32);
+        if (s::at_least_0x80(_mm512_or_si512(a, b)) == 0) {
+            length += 64;
             p += 64;
             continue;
         }
+        const auto both = [](__mmask32 first, __mmask32 second) {
+            return static_cast<std::uint64_t>(first) | (static_cast<std::uint64_t>(second) << 32);
+        };
+        const std::uint64_t wide = both(s::at_least_0x80(a), s::at_least_0x80(b));
+        const std::uint64_t wider = both(s::at_least_0x800(a), s::at_least_0x800(b));
+        const std::uint64_t high = both(s::units_like(a, 0xFC00, 0xD800), s::units_like(b, 0xFC00, 0xD800));
+        const std::uint64_t low = both(s::units_like(a, 0xFC00, 0xDC00), s::units_like(b, 0xFC00, 0xDC00));
+        const std::uint64_t low_after = static_cast<std::uint64_t>((static_cast<std::uint16_t>(p[64]) & 0xFC00u) ==
+                                                                   0xDC00u);
+        const std::uint64_t pairs = high & ((low >> 1) | (low_after << 63));
+        any_surrogate |= high | low;
+        length += 64 + static_cast<std::size_t>(_mm_popcnt_u64(wide) + _mm_popcnt_u64(wider)) -
+                  2 * static_cast<std::size_t>(_mm_popcnt_u64(pairs));
+        p += 64;
+    }
+    surrogates = any_surrogate != 0;
+    while (p != end) {
+        const std::size_t left = static_cast<std::size_t>(end - p);
         const unsigned n = s::step_size(left);
         const __m512i v = s::load_units(p, n);
         length += n +
