@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include <wexal/u8port/convert.hpp>
+#include <wexal/u8port/stackstring.hpp>
 
 #include "transcode/kernels.hpp"
 
@@ -100,6 +101,43 @@ std::basic_string<Out> transcode_lossless(const In* begin, const In* end, std::s
 }
 
 }  // namespace
+
+// The aligned loads below read whole blocks around the string, which the
+// address sanitizer would take for overruns.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("address")))
+#endif
+std::size_t
+wide_length(const wide_char* s) noexcept {
+    const wide_char* p = s;
+#if WEXAL_CONVERT_SSE2
+    // Aligned loads from the block that holds s on: they never reach into
+    // another page. Lanes before s are masked off.
+    if ((reinterpret_cast<std::uintptr_t>(s) & 1u) == 0) {
+        const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(s) & 15u;
+        const __m128i* block = reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(s) - offset);
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(block), _mm_setzero_si128())));
+        mask &= ~0u << offset;
+        while (mask == 0) {
+            ++block;
+            mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(block), _mm_setzero_si128())));
+        }
+#if defined(__GNUC__) || defined(__clang__)
+        const unsigned first = static_cast<unsigned>(__builtin_ctz(mask));
+#else
+        unsigned first = 0;
+        while (((mask >> first) & 1u) == 0) ++first;
+#endif
+        return static_cast<std::size_t>(
+            reinterpret_cast<const wide_char*>(reinterpret_cast<const char*>(block) + first) - s);
+    }
+#endif
+    while (*p != 0) ++p;
+    return static_cast<std::size_t>(p - s);
+}
+
 }  // namespace detail
 
 // UTF-8 to UTF-16; each malformed sequence becomes U+FFFD.

@@ -205,3 +205,16 @@ static_assert(!std::is_copy_constructible<wide_stackstring>::value, "stack strin
 static_assert(!std::is_copy_assignable<narrow_stackstring>::value, "stack strings must not be assignable");
 
 }  // namespace
+
+TEST(StackStrings, Utf16TextEndsAtItsTerminatorWhereverItStarts) {
+    for (std::size_t start = 0; start < 16; ++start) {
+        for (std::size_t length = 0; length < 40; ++length) {
+            // Terminators before the text too, which the count must not see.
+            std::vector<wide_char> units(start, wide_char(0));
+            units.resize(start + length, wide_char('a'));
+            units.resize(units.size() + 20, wide_char(0));
+            const narrow_stackstring s(units.data() + start);
+            EXPECT_EQ(std::string(s.get()), std::string(length, 'a')) << start << " " << length;
+        }
+    }
+}

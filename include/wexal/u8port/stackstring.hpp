@@ -18,6 +18,16 @@
 
 namespace wexal {
 namespace u8port {
+namespace detail {
+
+// The units before the terminator. UTF-16 text is scanned by the library
+// several units a step (the standard one goes a unit at a time for
+// char16_t, and msvcrt's wcslen too).
+WEXAL_U8PORT_API std::size_t wide_length(const wide_char* s) noexcept;
+inline std::size_t length_of(const char* s) noexcept { return std::char_traits<char>::length(s); }
+inline std::size_t length_of(const wide_char* s) noexcept { return wide_length(s); }
+
+}  // namespace detail
 
 // A converter held for the duration of one call. data_ptr_ is null, or points
 // at inline_buffer_, or at a heap array this object alone owns; whenever it is
@@ -45,7 +55,7 @@ public:
             clear();
             return get();
         }
-        return convert(s, s + std::char_traits<In>::length(s));
+        return convert(s, s + detail::length_of(s));
     }
 
     // Replaces the content by the conversion of [begin, end); a null begin
