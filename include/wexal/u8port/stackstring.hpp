@@ -21,8 +21,8 @@ namespace u8port {
 namespace detail {
 
 // The units before the terminator. UTF-16 text is scanned by the library
-// several units a step (the standard one goes a unit at a time for
-// char16_t, and msvcrt's wcslen too).
+// eight units a step (the standard count goes a unit at a time for
+// char16_t).
 WEXAL_U8PORT_API std::size_t wide_length(const wide_char* s) noexcept;
 inline std::size_t length_of(const char* s) noexcept { return std::char_traits<char>::length(s); }
 inline std::size_t length_of(const wide_char* s) noexcept { return wide_length(s); }
