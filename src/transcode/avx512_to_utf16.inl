@@ -279,7 +279,7 @@ std::size_t utf16_length(const char* begin, const char* end) noexcept {
     while (p != e) {
         const std::size_t left = static_cast<std::size_t>(e - p);
         const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
-        const __m512i bytes = _mm512_maskz_loadu_epi8(first_lanes(n), p);
+        const __m512i bytes = n == 64 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8(first_lanes(n), p);
         if ((_mm512_movepi8_mask(bytes) | carry) == 0) {
             p += n;
             length += n;
