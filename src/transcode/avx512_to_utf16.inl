@@ -279,6 +279,7 @@ std::size_t utf16_length(const char* begin, const char* end) noexcept {
     while (p != e) {
         const std::size_t left = static_cast<std::size_t>(e - p);
         const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
+        const unsigned char* const base = p;
         const __m512i bytes = n == 64 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8(first_lanes(n), p);
         if ((_mm512_movepi8_mask(bytes) | carry) == 0) {
             p += n;
@@ -300,6 +301,7 @@ std::size_t utf16_length(const char* begin, const char* end) noexcept {
         // Faults that cut a character short (a lead where a continuation is
         // due, a second byte out of range): the sequence begins at its lead.
         std::uint64_t cut = misplaced & ~continuation;
+        std::uint64_t bad_second = 0;
         if ((four | second) != 0) {
             // Four bytes out of range after F0 (overlong) and F4 (above
             // U+10FFFF) are one U+FFFD, not a pair. Three out of range (after
@@ -307,8 +309,7 @@ std::size_t utf16_length(const char* begin, const char* end) noexcept {
             const std::uint64_t f0 = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(-0x10));
             const std::uint64_t f4 = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(-0x0C));
             const std::uint64_t below_90 = _mm512_cmplt_epu8_mask(bytes, _mm512_set1_epi8(-0x70));
-            const std::uint64_t bad_second = (((f0 << 1) | (second & 1u)) & below_90) |
-                                             (((f4 << 1) | (second >> 1)) & ~below_90);
+            bad_second = (((f0 << 1) | (second & 1u)) & below_90) | (((f4 << 1) | (second >> 1)) & ~below_90);
             faults |= bad_second;
             cut |= bad_second;
             second = (f0 >> 63) | (f4 >> 63) << 1;
@@ -333,10 +334,18 @@ std::size_t utf16_length(const char* begin, const char* end) noexcept {
         const std::uint64_t counted = first_lanes(start);
         length += static_cast<std::size_t>(_mm_popcnt_u64(leads & counted)) +
                   static_cast<std::size_t>(_mm_popcnt_u64(four & counted));
-        p += start;
-        const char* q = reinterpret_cast<const char*>(p);
-        length += static_cast<std::size_t>(utf16_codec::width(decode_or_replace<utf8_codec>(q, end)));
-        p = reinterpret_cast<const unsigned char*>(q);
+        if ((bad_second >> first & 1u) == 0) {
+            // A byte that begins nothing is one U+FFFD, and so is a character
+            // cut short, up to the byte that cuts it (which begins the next
+            // sequence): the codec's result without its branches.
+            length += 1;
+            p = base + first + ((cut >> first & 1u) ^ 1u);
+        } else {
+            p += start;  // or at the lead given back, in the block before
+            const char* q = reinterpret_cast<const char*>(p);
+            length += static_cast<std::size_t>(utf16_codec::width(decode_or_replace<utf8_codec>(q, end)));
+            p = reinterpret_cast<const unsigned char*>(q);
+        }
         carry = 0;
         second = 0;
     }
