@@ -19,11 +19,11 @@
 #include <wexal/u8port/stackstring.hpp>
 
 #include "bench_data.hpp"
-#include "platform/platform.hpp"
 #include "registry.hpp"
 #include "support/counting_allocator.hpp"
 #include "support/fake_environment.hpp"
 #include "support/fake_platform.hpp"
+#include "windows/win32.hpp"
 
 namespace wexal {
 namespace bench {
@@ -84,7 +84,7 @@ void register_wrapper_benchmarks() {
         const u8port::wide_short_stackstring name(variable_name);
         run_counted(state, [&] {
             u8port::wide_char value[256];
-            benchmark::DoNotOptimize(u8port::detail::platform::GetEnvironmentVariableW(name.get(), value, 256));
+            benchmark::DoNotOptimize(u8port::detail::win32::GetEnvironmentVariableW(name.get(), value, 256));
             benchmark::ClobberMemory();
         });
     });
@@ -97,8 +97,7 @@ void register_wrapper_benchmarks() {
         const u8port::wide_stackstring name(name_of_40_bytes().c_str());
         const u8port::wide_short_stackstring mode("rb");
         test::reset_fake_platform();
-        run_counted(state,
-                    [&] { benchmark::DoNotOptimize(u8port::detail::platform::_wfopen(name.get(), mode.get())); });
+        run_counted(state, [&] { benchmark::DoNotOptimize(u8port::detail::win32::_wfopen(name.get(), mode.get())); });
     });
     add_benchmark("call/convert40/wide_stackstring", [](benchmark::State& state) {
         const std::string name = name_of_40_bytes();

@@ -21,11 +21,11 @@
 #include <wexal/u8port/utf.hpp>
 
 #include "bench_data.hpp"
-#include "console_buffers.hpp"
-#include "platform/platform.hpp"
 #include "registry.hpp"
 #include "support/fake_console.hpp"
 #include "support/fake_platform.hpp"
+#include "windows/console_buffers.hpp"
+#include "windows/win32.hpp"
 
 namespace wexal {
 namespace bench {
@@ -34,7 +34,7 @@ namespace {
 constexpr std::size_t chunk_size = 4096;
 constexpr std::size_t read_size = 1024;
 
-namespace platform = u8port::detail::platform;
+namespace platform = u8port::detail::win32;
 using u8port::code_point;
 using u8port::wide_char;
 

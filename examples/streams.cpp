@@ -16,8 +16,9 @@ int main() {
     u8::cout << "cout: Grüße, 世界 😀\n";
     // cerr flushes cout, its tie, first, then shows at once: it is unit-buffered.
     u8::cerr << "cerr: ¡at once!\n";
-    // On a console clog, like cout, writes out at the end of each line; this
-    // one ends as the program does.
+    // On a Windows console clog, like cout, writes out at the end of each
+    // line; this one ends as the program does. Elsewhere clog goes through
+    // std::cerr and shows at once.
     u8::clog << "clog: adiós, written at exit";
     // Reading from cin flushes cout first, so the prompt shows.
     u8::cout << "Type a line: ";

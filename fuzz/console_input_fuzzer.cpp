@@ -23,11 +23,11 @@
 
 #include <wexal/u8port/utf.hpp>
 
-#include "console_buffers.hpp"
 #include "fuzz_check.hpp"
 #include "fuzz_input.hpp"
 #include "reference_conversion.hpp"
 #include "support/fake_console.hpp"
+#include "windows/console_buffers.hpp"
 
 namespace {
 

@@ -19,12 +19,12 @@
 
 #include <wexal/u8port/utf.hpp>
 
-#include "console_buffers.hpp"
 #include "fuzz_check.hpp"
 #include "fuzz_input.hpp"
 #include "reference_conversion.hpp"
 #include "support/fake_console.hpp"
 #include "well_formed.hpp"
+#include "windows/console_buffers.hpp"
 
 namespace {
 

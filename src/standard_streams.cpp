@@ -10,9 +10,10 @@
 // at process exit.) Anything created later on first use, such as getenv's
 // result holder, is destroyed before the streams.
 //
-// <iostream> comes first so that std::cout, std::cerr and std::cin, whose
-// buffers the objects may borrow, are constructed before them. A static build
-// builds the objects on first use of the header instead (see iostream.hpp).
+// <iostream> comes first so that std::cout, std::cerr and std::cin, which the
+// objects may write and read through, are constructed before them. A static
+// build builds the objects on first use of the header instead (see
+// iostream.hpp).
 #include <iostream>
 #include <new>
 
@@ -46,7 +47,7 @@ union storage {
     T object;
 };
 
-// The standard streams whose buffers ours may borrow are kept alive as long.
+// The standard streams that ours may go through are kept alive as long.
 storage<std::ios_base::Init> standard_init;
 storage<detail::winconsole_ostream> cout_storage;
 storage<detail::winconsole_istream> cin_storage;
@@ -88,7 +89,7 @@ standard_streams_init::~standard_streams_init() {
     flush_standard_streams();
     make_unit_buffered(cout);
     make_unit_buffered(clog);
-    // Flushes the standard streams whose buffers ours may borrow; they stay
+    // Flushes the standard streams that ours may go through; they stay
     // usable too (the standard library never destroys them).
     standard_init.object.~Init();
 }

@@ -1,14 +1,17 @@
-// The console buffers on the library's own console layer for Linux, with a
-// pseudo-terminal as the console: a child process gets the terminal as its
-// standard handles and writes or reads through the buffers, and the test
-// plays the user at the other end of the terminal.
+// The standard streams on Linux with a pseudo-terminal as their standard
+// handles: a child program writes and reads through them, and the test plays
+// the user at the other end of the terminal.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <istream>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -23,15 +26,8 @@
 
 #include <gtest/gtest.h>
 
-#include "console_buffers.hpp"
-#include "platform/platform.hpp"
-
 namespace wexal {
 namespace {
-
-namespace platform = u8port::detail::platform;
-using u8port::detail::console_input_buffer;
-using u8port::detail::console_output_buffer;
 
 struct terminal_session {
     std::string output;  // everything the child wrote to the terminal
@@ -101,6 +97,7 @@ terminal_session run_on_terminal(const std::function<void(int report_fd)>& child
         ::close(s);
         settings.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHONL));
         settings.c_oflag &= static_cast<tcflag_t>(~OPOST);
+        settings.c_cc[VSUSP] = _POSIX_VDISABLE;  // Ctrl+Z is a byte like any other
     }
     const pid_t child = ::forkpty(&terminal, nullptr, &settings, nullptr);
     if (child < 0) return session;
@@ -121,151 +118,73 @@ terminal_session run_on_terminal(const std::function<void(int report_fd)>& child
     return session;
 }
 
-void report(int fd, const std::string& text) { write_fully(fd, text); }
-
-TEST(console_terminal_test, the_standard_handles_of_a_terminal_are_consoles) {
+// The library's streams on a terminal give the program exactly the bytes a
+// pipe gives: typed input and written output pass unchanged, malformed UTF-8,
+// a Ctrl+Z and a sequence cut at the end included.
+TEST(StreamsOnATerminal, PassTheSameBytesAsAPipe) {
+    const std::string typed = "caf\xE9 \xFF\n\x1A after Ctrl+Z\n\xE4\xB8\xAD\xE6\x96\x87\ntail \xF0\x9F";
+    const std::string trailer = "caf\xE9 \x1A \xF0\x9F";  // what the child writes after the copy
     const terminal_session session = run_on_terminal(
-        [](int out) {
-            int pipe_ends[2];
-            if (::pipe(pipe_ends) != 0) return;
-            ::dup2(pipe_ends[1], 2);  // standard error goes to a pipe instead
-            std::ostringstream answer;
-            platform::dword mode = 0;
-            answer << platform::GetConsoleMode(platform::GetStdHandle(platform::std_input_handle), &mode) << ' '
-                   << platform::GetConsoleMode(platform::GetStdHandle(platform::std_output_handle), &mode) << ' '
-                   << platform::GetConsoleMode(platform::GetStdHandle(platform::std_error_handle), &mode) << ' ';
-            ::close(0);
-            answer << (platform::GetStdHandle(platform::std_input_handle) == nullptr ? "none" : "handle");
-            report(out, answer.str());
-        },
-        [](int, pid_t, int) {});
-    EXPECT_EQ(session.report, "1 1 0 none");
-    EXPECT_EQ(session.status, 0);
-}
-
-TEST(console_terminal_test, output_reaches_the_terminal_as_the_utf8_written) {
-    // A long text in several scripts, longer than one put area.
-    std::string long_text;
-    for (int i = 0; i < 150; ++i)
-        long_text +=
-            "Gr\xC3\xBC\xC3\x9F"
-            "e \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80 ";
-    long_text += "\n";
-    const terminal_session session = run_on_terminal(
-        [&long_text](int) {
-            console_output_buffer buffer(platform::GetStdHandle(platform::std_output_handle));
-            std::ostream out(&buffer);
-            out << "caf\xC3" << std::flush << "\xA9 \xF0\x9F" << std::flush << "\x98\x80\n" << std::flush;
-            out << long_text << "bad \xFF byte\n" << std::flush;
-        },
-        [](int, pid_t, int) {});
-    EXPECT_EQ(session.output, "caf\xC3\xA9 \xF0\x9F\x98\x80\n" + long_text + "bad \xEF\xBF\xBD byte\n");
-    EXPECT_EQ(session.status, 0);
-}
-
-TEST(console_terminal_test, the_console_calls_convert_whatever_units_they_are_given) {
-    // More units than the layer converts at once, with pairs across its
-    // chunks, and surrogates that pair with nothing.
-    std::u16string units;
-    for (int i = 0; i < 700; ++i) units += u"\U0001F600";
-    units += u"<\xD83D>";
-    units += u"\xDE00";
-    const terminal_session session = run_on_terminal(
-        [&units](int out) {
-            const platform::handle console = platform::GetStdHandle(platform::std_output_handle);
-            platform::dword written = 0;
-            const int ok = platform::WriteConsoleW(console, units.data(), static_cast<platform::dword>(units.size()),
-                                                   &written, nullptr);
-            report(out, std::to_string(ok) + " " + std::to_string(written));
-        },
-        [](int, pid_t, int) {});
-    std::string expected;
-    for (int i = 0; i < 700; ++i) expected += "\xF0\x9F\x98\x80";
-    expected += "<\xEF\xBF\xBD>\xEF\xBF\xBD";
-    EXPECT_EQ(session.output, expected);
-    EXPECT_EQ(session.report, "1 " + std::to_string(units.size()));
-}
-
-TEST(console_terminal_test, a_read_of_one_unit_splits_a_pair_and_keeps_the_rest) {
-    const terminal_session session = run_on_terminal(
-        [](int out) {
-            const platform::handle console = platform::GetStdHandle(platform::std_input_handle);
-            std::ostringstream answer;
-            answer << std::hex;
-            for (int i = 0; i < 4; ++i) {
-                u8port::wide_char unit = 0;
-                platform::dword read = 0;
-                const int ok = platform::ReadConsoleW(console, &unit, 1, &read, nullptr);
-                answer << ok << ':' << read << ':' << static_cast<unsigned>(unit) << ' ';
-            }
-            report(out, answer.str());
-        },
-        [](int terminal, pid_t, int) { write_fully(terminal, "\xF0\x9F\x98\x80\xC3\xA9\n"); });
-    EXPECT_EQ(session.report, "1:1:d83d 1:1:de00 1:1:e9 1:1:a ");
-}
-
-// The child reads lines until end of input, twice, and reports each line.
-void read_lines(int out) {
-    console_input_buffer buffer(platform::GetStdHandle(platform::std_input_handle));
-    std::istream in(&buffer);
-    std::string answer;
-    for (int round = 0; round < 2; ++round) {
-        std::string line;
-        while (std::getline(in, line)) answer += "[" + line + "]";
-        answer += in.eof() ? "<eof>" : "<failed>";
-        in.clear();
-    }
-    report(out, answer);
-}
-
-TEST(console_terminal_test, typed_lines_arrive_as_utf8_and_input_goes_on_after_its_end) {
-    // 3000 bytes of three-byte characters: the terminal delivers them in
-    // pieces that cut characters apart.
-    std::string long_line;
-    for (int i = 0; i < 1000; ++i) long_line += "\xE4\xB8\xAD";
-    const std::string typed = "h\xC3\xA9llo \xF0\x9F\x98\x80\n" + long_line +
-                              "\n\x04"
-                              "again\n\x04";
-    const terminal_session session = run_on_terminal(
-        read_lines, [&typed](int terminal, pid_t, int) { write_fully(terminal, typed); });
-    EXPECT_EQ(session.report, "[h\xC3\xA9llo \xF0\x9F\x98\x80][" + long_line + "]<eof>[again]<eof>");
-    EXPECT_EQ(session.status, 0);
-}
-
-volatile std::sig_atomic_t interrupts = 0;
-int interrupt_report_fd = -1;
-void on_interrupt(int) {
-    interrupts = interrupts + 1;
-    const char seen = '!';
-    (void)!::write(interrupt_report_fd, &seen, 1);
-}
-
-TEST(console_terminal_test, an_interrupt_the_program_handles_does_not_end_the_input) {
-    const terminal_session session = run_on_terminal(
-        [](int out) {
-            struct sigaction action {};
-            action.sa_handler = on_interrupt;
-            ::sigemptyset(&action.sa_mask);
-            action.sa_flags = 0;  // no restart: the read is interrupted
-            ::sigaction(SIGINT, &action, nullptr);
-            interrupt_report_fd = out;
-            console_input_buffer buffer(platform::GetStdHandle(platform::std_input_handle));
-            std::istream in(&buffer);
-            std::string line;
-            std::string answer = std::getline(in, line) ? "[" + line + "]" : "<eof>";
-            report(out, answer + " interrupts " + std::to_string(interrupts));
-        },
-        [](int terminal, pid_t child, int report_fd) {
-            wait_until_reading(child);
-            write_fully(terminal, "\x03");  // the terminal's interrupt character
-            // Type the next line only once the handler has run and the child
-            // reads again, so that the interrupt meets a read with no input.
-            char seen = 0;
-            while (::read(report_fd, &seen, 1) < 0 && errno == EINTR) {}
-            wait_until_reading(child);
-            write_fully(terminal, "after\n");
+        [](int) { ::execl(WEXAL_STREAM_CHILD, WEXAL_STREAM_CHILD, "copy", nullptr); },
+        [&typed](int terminal, pid_t, int) {
+            // Ctrl+D hands over the unfinished last line, then ends the input.
+            write_fully(terminal, typed + "\x04");
+            write_fully(terminal, "\x04");
         });
-    EXPECT_EQ(session.report, "[after] interrupts 1");
+    EXPECT_EQ(session.output, typed + trailer);
+    EXPECT_EQ(session.status, 0);
+
+    // Through pipes, the same.
+    const std::string in = ::testing::TempDir() + "wexal-terminal-in", out = in + "-out";
+    std::ofstream(in, std::ios::binary) << typed;
+    ASSERT_EQ(std::system(("'" WEXAL_STREAM_CHILD "' copy <'" + in + "' | cat >'" + out + "'").c_str()), 0);
+    std::ifstream piped(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(piped), {}), typed + trailer);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+// Ctrl+C with a handler that does not ask for restarted calls ends a read of
+// u8::cin, as it ends one of std::cin: the program regains control.
+TEST(StreamsOnATerminal, AnInterruptTheHandlerDoesNotRestartEndsTheRead) {
+    const terminal_session session = run_on_terminal(
+        [](int report_fd) {
+            ::dup2(report_fd, 2);
+            ::execl(WEXAL_STREAM_CHILD, WEXAL_STREAM_CHILD, "interrupt", nullptr);
+        },
+        [](int terminal, pid_t child, int) {
+            wait_until_reading(child);
+            write_fully(terminal, "\x03");
+            // A program that missed the interrupt takes this line instead.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            write_fully(terminal, "typed later\n");
+        });
+    EXPECT_EQ(session.report, "interrupted\n");
+    EXPECT_EQ(session.status, 0);
+}
+
+// A terminal in non-blocking mode refuses what it cannot take at once; a
+// line may be lost then, as with std::cout, but none is written twice.
+TEST(StreamsOnATerminal, ANonBlockingTerminalGetsNoLineTwice) {
+    const terminal_session session = run_on_terminal(
+        [](int) { ::execl(WEXAL_STREAM_CHILD, WEXAL_STREAM_CHILD, "nonblocking", nullptr); },
+        [](int, pid_t, int) { std::this_thread::sleep_for(std::chrono::milliseconds(500)); });
+    // Whole lines only: a line the terminal took in part is lost, not repeated.
+    std::istringstream lines(session.output);
+    std::string line;
+    long last = -1, count = 0, out_of_order = 0;
+    while (std::getline(lines, line)) {
+        if (line.rfind("line ", 0) != 0 || line.size() == 5 ||
+            line.find_first_not_of("0123456789", 5) != std::string::npos || lines.eof()) {
+            continue;
+        }
+        const long n = std::strtol(line.c_str() + 5, nullptr, 10);
+        if (n <= last) ++out_of_order;
+        last = std::max(last, n);
+        ++count;
+    }
+    EXPECT_GT(count, 0);
+    EXPECT_EQ(out_of_order, 0) << session.output.substr(0, 2000);
     EXPECT_EQ(session.status, 0);
 }
 

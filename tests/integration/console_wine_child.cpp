@@ -13,7 +13,7 @@
 #include <ostream>
 #include <string>
 
-#include "console_buffers.hpp"
+#include "windows/console_buffers.hpp"
 
 namespace {
 

@@ -1,14 +1,20 @@
 // A program the stream tests start with its standard handles redirected to
 // files or pipes, and whose output they read back.
 //
-//   u8port_stream_child interleave|exit|exit-call|echo-input|objects
+//   u8port_stream_child interleave|exit|exit-call|echo-input|objects|unsynced|copy|interrupt|nonblocking
 #include <wexal/u8port/cstdlib.hpp>
 #include <wexal/u8port/iostream.hpp>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace u8 = wexal::u8port;
 
@@ -57,14 +63,6 @@ const char* name_of(const std::ostream* s) {
     return "other";
 }
 
-const char* name_of(const std::streambuf* b) {
-    if (b == std::cout.rdbuf()) return "std::cout";
-    if (b == std::cerr.rdbuf()) return "std::cerr";
-    if (b == std::clog.rdbuf()) return "std::clog";
-    if (b == std::cin.rdbuf()) return "std::cin";
-    return "own";
-}
-
 // Describes flags relative to those of a freshly built stream.
 std::string flags_of(const std::ios_base& s) {
     const std::ostream fresh(nullptr);
@@ -76,12 +74,61 @@ std::string flags_of(const std::ios_base& s) {
 int objects() {
     std::cout << "ties: " << name_of(u8::cout.tie()) << ' ' << name_of(u8::cin.tie()) << ' ' << name_of(u8::cerr.tie())
               << ' ' << name_of(u8::clog.tie()) << '\n'
-              << "buffers: " << name_of(u8::cout.rdbuf()) << ' ' << name_of(u8::cin.rdbuf()) << ' '
-              << name_of(u8::cerr.rdbuf()) << ' ' << name_of(u8::clog.rdbuf()) << '\n'
               << "flags: " << flags_of(u8::cout) << ' ' << flags_of(u8::cin) << ' ' << flags_of(u8::cerr) << ' '
               << flags_of(u8::clog) << '\n';
     return 0;
 }
+
+// The common speed idiom: the standard streams unsynchronised from C's
+// before anything is written or read.
+int unsynced() {
+    std::ios::sync_with_stdio(false);
+    u8::cout << "first \xC3\xA9\n";
+    std::string line;
+    std::getline(u8::cin, line);
+    u8::cout << "read [" << line << "]\n" << std::flush;
+    return u8::cout.good() ? 0 : 1;
+}
+
+// Standard input copied to standard output byte for byte, then bytes that a
+// conversion would change: malformed UTF-8, a Ctrl+Z and a sequence cut at
+// the very end.
+int copy() {
+    for (int c = u8::cin.get(); c != std::char_traits<char>::eof(); c = u8::cin.get())
+        u8::cout.put(static_cast<char>(c));
+    u8::cout << "caf\xE9 \x1A \xF0\x9F";
+    return 0;
+}
+
+#if !defined(_WIN32)
+void on_interrupt(int) {}
+
+// A SIGINT handler installed without SA_RESTART asks that a read it cuts
+// short ends, as it ends std::cin's.
+int interrupt() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(u8::cin, line));
+    u8::cerr << (read ? "[" + line + "]" : std::string("interrupted")) << '\n';
+    return 0;
+}
+
+// Numbered lines to a standard output that does not block: a write the
+// terminal cannot take at once fails, as std::cout's does, and nothing is
+// written twice.
+int nonblocking() {
+    ::fcntl(1, F_SETFL, ::fcntl(1, F_GETFL) | O_NONBLOCK);
+    for (int i = 0; i < 20000; ++i) {
+        u8::cout << "line " << i << '\n';
+        u8::cout.clear();  // a line lost, and the program goes on
+    }
+    u8::cout << std::flush;
+    return 0;
+}
+#endif
 
 }  // namespace
 
@@ -90,6 +137,12 @@ int main(int argc, char** argv) {
     if (mode == "interleave") return interleave();
     if (mode == "echo-input") return echo_input();
     if (mode == "objects") return objects();
+    if (mode == "unsynced") return unsynced();
+    if (mode == "copy") return copy();
+#if !defined(_WIN32)
+    if (mode == "interrupt") return interrupt();
+    if (mode == "nonblocking") return nonblocking();
+#endif
     if (mode == "exit") {
         write_pending();
         return 0;

@@ -14,7 +14,7 @@ if(WIN32)
     set(wexal_unload_libraries "")
     set(wexal_library_to_load "$<TARGET_FILE_NAME:u8port-lib>")
 else()
-    set(wexal_unload_libraries ${CMAKE_DL_LIBS} util)
+    set(wexal_unload_libraries ${CMAKE_DL_LIBS})
     set(wexal_library_to_load "$<TARGET_FILE:u8port-lib>")
 endif()
 wexal_add_gtest(u8port_unload_tests

@@ -1,5 +1,5 @@
 // The standard streams of a program whose handles are redirected to files and
-// pipes: every stream borrows the standard library's buffer, the bytes pass
+// pipes: every stream goes through the standard library's, the bytes pass
 // unchanged (malformed UTF-8 included), in order with what goes through
 // std::cout and std::cerr, and what is pending comes out at exit.
 #include <gtest/gtest.h>
@@ -149,11 +149,18 @@ TEST_F(RedirectedStreams, InputFromAFileOrAPipeKeepsBytes) {
     EXPECT_EQ(read_file(out_), expected);
 }
 
-TEST_F(RedirectedStreams, ObjectsBorrowTheStandardBuffersAndAreTiedToCout) {
+// After std::ios::sync_with_stdio(false) the standard library's streams have
+// new buffers; the library's streams go on through them.
+TEST_F(RedirectedStreams, StreamsFollowTheStandardBuffersAfterSyncWithStdioFalse) {
+    write_file(in_, "typed \xC3\xBC\nnot read\n");
+    ASSERT_EQ(run(child_program() + " unsynced <" + in_ + " >" + out_), 0);
+    EXPECT_EQ(read_file(out_), as_written("first \xC3\xA9\nread [typed \xC3\xBC]\n"));
+}
+
+TEST_F(RedirectedStreams, ObjectsAreTiedToCout) {
     write_file(in_, "");
     ASSERT_EQ(run(child_program() + " objects <" + in_ + " >" + out_ + " 2>" + err_), 0);
     EXPECT_EQ(read_file(out_), as_written("ties: none cout cout cout\n"
-                                          "buffers: std::cout std::cin std::cerr std::cerr\n"
                                           "flags: default default default+unitbuf default\n"));
 }
 

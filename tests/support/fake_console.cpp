@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/platform.hpp"
+#include "windows/win32.hpp"
 
 namespace wexal {
 namespace test {
@@ -16,7 +16,7 @@ fake_console_state& fake_console() {
 
 namespace u8port {
 namespace detail {
-namespace platform {
+namespace win32 {
 
 handle GetStdHandle(dword which) {
     test::log_call("GetStdHandle");
@@ -78,7 +78,7 @@ int ReadConsoleW(handle /*console*/, wide_char* buffer, dword count, dword* read
     return 1;
 }
 
-}  // namespace platform
+}  // namespace win32
 }  // namespace detail
 }  // namespace u8port
 }  // namespace wexal

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/platform.hpp"
+#include "windows/win32.hpp"
 
 namespace wexal {
 namespace test {
@@ -50,7 +50,7 @@ bool accepted_name(const u8port::wide_char* name) {
 
 namespace u8port {
 namespace detail {
-namespace platform {
+namespace win32 {
 
 dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size) {
     test::fake_environment_state& env = test::fake_environment();
@@ -150,7 +150,7 @@ char*** __p___argv() { return &test::fake_environment().main_narrow_argv; }
 int _query_new_mode() { return 0; }
 int _wputenv_s(const wide_char*, const wide_char*) { return 0; }  // the C runtime's copy is not modelled
 
-}  // namespace platform
+}  // namespace win32
 }  // namespace detail
 }  // namespace u8port
 }  // namespace wexal

@@ -3,7 +3,8 @@
 #include "counting_allocator.hpp"
 #include "fake_console.hpp"
 #include "fake_environment.hpp"
-#include "platform/platform.hpp"
+#include "fake_process.hpp"
+#include "windows/win32.hpp"
 
 namespace wexal {
 namespace test {
@@ -63,13 +64,14 @@ void reset_fake_platform() {
     fake_files().reset();
     fake_console().reset();
     fake_environment().reset();
+    fake_processes().reset();
 }
 
 }  // namespace test
 
 namespace u8port {
 namespace detail {
-namespace platform {
+namespace win32 {
 
 dword GetLastError() {
     test::log_call("GetLastError");
@@ -103,10 +105,9 @@ int _wrename(const wide_char* old_name, const wide_char* new_name) {
                                 test::fake_files().int_result);
 }
 
-#if defined(_WIN32)
-
 dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char**) {
     test::log_call("GetFullPathNameW");
+    const test::recording_scope recording;
     const auto& paths = test::fake_files().full_paths;
     const auto found = file_name == nullptr ? paths.end() : paths.find(file_name);
     if (found == paths.end()) return 0;
@@ -117,23 +118,7 @@ dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer
     return static_cast<dword>(n);
 }
 
-#else
-
-// Where names are bytes: each call is logged and returns the scripted result.
-std::FILE* fopen(const char*, const char*) { return test::log_call("fopen"), test::fake_files().stream_result; }
-std::FILE* freopen(const char*, const char*, std::FILE*) {
-    return test::log_call("freopen"), test::fake_files().stream_result;
-}
-int remove(const char*) { return test::log_call("remove"), test::fake_files().int_result; }
-int rename(const char*, const char*) { return test::log_call("rename"), test::fake_files().int_result; }
-int system(const char*) { return test::log_call("system"), 0; }
-char* getenv(const char*) { return test::log_call("getenv"), nullptr; }
-int setenv(const char*, const char*, int) { return test::log_call("setenv"), 0; }
-int unsetenv(const char*) { return test::log_call("unsetenv"), 0; }
-
-#endif
-
-}  // namespace platform
+}  // namespace win32
 }  // namespace detail
 }  // namespace u8port
 }  // namespace wexal

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "console_buffers.hpp"
+#include "windows/console_buffers.hpp"
 
 namespace wexal {
 namespace u8port {

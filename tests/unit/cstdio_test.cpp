@@ -26,7 +26,6 @@ protected:
     std::FILE* token(int n) { return reinterpret_cast<std::FILE*>(static_cast<std::uintptr_t>(0x1000 + n)); }
 };
 
-#if defined(_WIN32)
 struct name_case {
     const char* what;
     const char* utf8;
@@ -170,7 +169,6 @@ TEST_F(FileCalls, NamesWhoseFullPathIsLongReachThePlatformInVerbatimForm) {
         EXPECT_EQ(std::count(log.begin(), log.end(), "GetFullPathNameW") == 0, c.full_path.empty());
     }
 }
-#endif
 
 TEST_F(FileCalls, WfopenPassesWideStringsThroughUntouched) {
     const wide_string name = wide(u"x\xD800y\xDC00");  // unpaired surrogates

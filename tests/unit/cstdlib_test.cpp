@@ -1,7 +1,8 @@
 // The environment and command calls against the fake platform: which lookups
 // they make with which capacities, what they hand back, and what they allocate.
-// These are the Windows calls; elsewhere the calls pass bytes straight through
-// (tested with the file calls in cstdio_test.cpp).
+// These are the Windows calls, run on every build against the fake of the
+// Windows seam; on Linux the calls pass bytes to the C library (tested for
+// real in tests/integration).
 #include <wexal/u8port/cstdlib.hpp>
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 #include "support/fake_environment.hpp"
 #include "support/fake_platform.hpp"
 
-#if defined(_WIN32)
 namespace {
 
 namespace u8 = wexal::u8port;
@@ -444,4 +444,3 @@ TEST_F(EnvironmentCalls, SystemPassesTheCommandLineAndReturnsTheResultUnchanged)
 }
 
 }  // namespace
-#endif

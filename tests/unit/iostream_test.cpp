@@ -1,6 +1,6 @@
-// The stream classes behind cin, cout, cerr and clog, built in the test
-// against scripted standard handles: which buffer each stream picks, ties,
-// independent buffers on one console, and what the destructors flush.
+// The stream classes behind cin, cout, cerr and clog on Windows, built in the
+// test against scripted standard handles: which buffer each stream picks,
+// ties, independent buffers on one console, and what the destructors flush.
 #include <wexal/u8port/iostream.hpp>
 
 #include <gtest/gtest.h>
@@ -8,18 +8,19 @@
 #include <cstdint>
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "console_buffers.hpp"
-#include "platform/platform.hpp"
 #include "support/counting_allocator.hpp"
 #include "support/fake_console.hpp"
 #include "support/fake_platform.hpp"
+#include "windows/console_buffers.hpp"
+#include "windows/win32.hpp"
 
 namespace {
 
-namespace platform = wexal::u8port::detail::platform;
+namespace platform = wexal::u8port::detail::win32;
 using wexal::test::allocation_scope;
 using wexal::test::fake_call_log;
 using wexal::test::fake_console;
@@ -83,7 +84,7 @@ std::vector<shown> console_writes() {
 std::vector<wexal::u8port::wide_char> units(std::u16string_view s) { return {s.begin(), s.end()}; }
 
 // A stream buffer standing in for std::cout's or std::cerr's, to see what a
-// borrowing stream sends through it.
+// stream without a console sends through it.
 class recording_buffer : public std::streambuf {
 public:
     std::string text;
@@ -111,16 +112,16 @@ struct output_case {
     int fd;
     handle_kind out_kind;
     handle_kind err_kind;
-    void* expected_console;  // the handle an owned buffer writes to; null: borrowed
-    std::streambuf* expected_borrowed;
+    void* expected_console;           // the handle a console buffer writes to; null: none
+    std::ostream* expected_standard;  // else the standard stream it writes through
     calls expected_calls;
 };
 
 TEST_F(StreamObjects, OutputStreamOwnsAConsoleBufferOnlyOnAConsole) {
     const calls queried = {"GetStdHandle", "GetConsoleMode"};
     const calls handle_only = {"GetStdHandle"};
-    std::streambuf* const std_out = std::cout.rdbuf();
-    std::streambuf* const std_err = std::cerr.rdbuf();
+    std::ostream* const std_out = &std::cout;
+    std::ostream* const std_err = &std::cerr;
     using k = handle_kind;
     const std::vector<output_case> cases = {
         {"output on a console", 1, k::console, k::file, out_handle, nullptr, queried},
@@ -144,7 +145,12 @@ TEST_F(StreamObjects, OutputStreamOwnsAConsoleBufferOnlyOnAConsole) {
         EXPECT_TRUE(s.good()) << c.what;
         EXPECT_EQ(s.tie(), nullptr) << c.what;
         if (c.expected_console == nullptr) {
-            EXPECT_EQ(s.rdbuf(), c.expected_borrowed) << c.what;
+            recording_buffer standard;
+            std::streambuf* const saved = c.expected_standard->rdbuf(&standard);
+            s << "bytes \xFF" << std::flush;
+            c.expected_standard->rdbuf(saved);
+            EXPECT_EQ(standard.text, "bytes \xFF") << c.what;
+            EXPECT_EQ(standard.syncs, 1) << c.what;
             continue;
         }
         ASSERT_NE(dynamic_cast<console_output_buffer*>(s.rdbuf()), nullptr) << c.what;
@@ -163,19 +169,25 @@ TEST_F(StreamObjects, InputStreamOwnsAConsoleBufferOnlyOnAConsole) {
         handle_kind kind;
         calls expected_calls;
     };
-    const std::vector<input_case> borrowed = {
+    const std::vector<input_case> without_console = {
         {"input from a file", k::file, {"GetStdHandle", "GetConsoleMode"}},
         {"no input handle", k::null, {"GetStdHandle"}},
         {"invalid input handle", k::invalid, {"GetStdHandle", "GetConsoleMode"}},
     };
-    for (const auto& c : borrowed) {
+    for (const auto& c : without_console) {
         wexal::test::reset_fake_platform();
         script_handle(platform::std_input_handle, in_handle, c.kind);
         winconsole_istream s(nullptr);
         EXPECT_EQ(fake_call_log(), c.expected_calls) << c.what;
-        EXPECT_EQ(s.rdbuf(), std::cin.rdbuf()) << c.what;
         EXPECT_TRUE(s.good()) << c.what;
         EXPECT_EQ(s.tie(), nullptr) << c.what;
+        std::istringstream standard("typed \xFF\nrest");
+        std::streambuf* const saved = std::cin.rdbuf(standard.rdbuf());
+        std::string line;
+        EXPECT_TRUE(std::getline(s, line)) << c.what;
+        std::cin.rdbuf(saved);
+        EXPECT_EQ(line, "typed \xFF") << c.what;
+        EXPECT_EQ(standard.rdbuf()->sgetc(), 'r') << c.what << ": read no further than the line";
     }
 
     wexal::test::reset_fake_platform();
@@ -248,16 +260,21 @@ TEST_F(StreamObjects, OutputDestructorWritesWhatIsPendingAndDeletesItsBuffer) {
     EXPECT_EQ(console_writes(), (std::vector<shown>{{out_handle, wide(u"bye ")}}));
 }
 
-TEST_F(StreamObjects, BorrowedBufferIsFlushedButNeverDeleted) {
+// Without a console a stream writes through the standard stream's buffer of
+// the moment, flushes it, and never deletes it.
+TEST_F(StreamObjects, WithoutAConsoleTheStandardStreamsCurrentBufferIsUsed) {
     recording_buffer standard_out;
     recording_buffer standard_err;
-    std::streambuf* const saved_out = std::cout.rdbuf(&standard_out);
-    std::streambuf* const saved_err = std::cerr.rdbuf(&standard_err);
+    std::streambuf* saved_out = nullptr;
+    std::streambuf* saved_err = nullptr;
     {
         allocation_scope scope;
-        winconsole_ostream out(1, nullptr);  // no handles at all: both borrow
+        winconsole_ostream out(1, nullptr);  // no handles at all
         winconsole_ostream err(2, &out);
-        EXPECT_EQ(scope.allocations(), 0u);
+        // Buffers replaced after the streams were made, as
+        // std::ios::sync_with_stdio(false) replaces them.
+        saved_out = std::cout.rdbuf(&standard_out);
+        saved_err = std::cerr.rdbuf(&standard_err);
         out << "caf\xC3\xA9 \xFF";  // bytes pass unchanged, even malformed ones
         err << "oops";
         EXPECT_EQ(standard_out.syncs, 1) << "output on err flushes out first";

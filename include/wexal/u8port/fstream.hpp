@@ -23,7 +23,6 @@
 #include <utility>
 
 #include <wexal/u8port/config.hpp>
-#include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/stackstring.hpp>
 
 #if defined(_WIN32)
@@ -47,36 +46,41 @@ namespace detail {
 // The name a UTF-8 open() hands to the standard filebuf: on Windows UTF-16,
 // in its verbatim form when the full path is long; elsewhere the bytes,
 // unchanged. A null name becomes the empty name, which no system opens.
+#if defined(_WIN32)
+// "\\?\" + the full path Win32 makes of a UTF-16 name when that path is
+// MAX_PATH units or longer (or "\\?\UNC\..." for a UNC name); empty for every
+// other name, which goes to Windows as it is.
+WEXAL_U8PORT_API std::wstring long_path_form(const wchar_t* name);
+
 class stream_file_name {
 public:
-    stream_file_name(const char* begin, const char* end)
-#if defined(_WIN32)
-    {
+    stream_file_name(const char* begin, const char* end) {
         if (begin == nullptr) begin = end = "";
         name_.convert(begin, end);
         long_ = long_path_form(name_.get());
     }
-#else
-        : name_(begin, end) {
-    }
-#endif
     explicit stream_file_name(const char* name)
         : stream_file_name(name, name == nullptr ? nullptr : name + std::char_traits<char>::length(name)) {}
 
-#if defined(_WIN32)
     const wchar_t* get() const noexcept { return long_.empty() ? name_.get() : long_.c_str(); }
-#else
-    const char* get() const noexcept { return name_.get(); }
-#endif
 
 private:
-#if defined(_WIN32)
     wide_stackstring name_;
     std::wstring long_;
-#else
-    byte_name name_;
-#endif
 };
+#else
+class stream_file_name {
+public:
+    stream_file_name(const char* begin, const char* end) : name_(begin, end) {}
+    explicit stream_file_name(const char* name)
+        : stream_file_name(name, name == nullptr ? nullptr : name + std::char_traits<char>::length(name)) {}
+
+    const char* get() const noexcept { return name_.get(); }
+
+private:
+    byte_name name_;
+};
+#endif
 
 // Exactly std::filesystem::path: a string or string_view must never reach
 // the path forms, which would read it in the locale's encoding.

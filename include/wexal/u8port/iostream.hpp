@@ -1,12 +1,15 @@
 // UTF-8 standard streams: cin, cout, cerr and clog.
 //
-// Each object decides once, when the library is loaded, whether its standard
-// handle is an interactive console. On a console it owns a stream buffer that
-// talks UTF-16 to the console, so UTF-8 text in any script shows correctly and
-// typed input arrives as UTF-8. Otherwise (a file, a pipe, no handle at all)
-// it borrows the buffer of the standard library's stream of the same kind,
-// and the bytes pass through unchanged, in order with what the program writes
-// to std::cout, std::cerr or reads from std::cin.
+// On Windows each object decides once, when the library is loaded, whether
+// its standard handle is an interactive console. On a console it has a stream
+// buffer that talks UTF-16 to the console, so UTF-8 text in any script shows
+// correctly and typed input arrives as UTF-8. Otherwise (a file, a pipe, no
+// handle at all; and always on Linux, where a terminal takes bytes as a pipe
+// does) it reads and writes through the standard library's stream of the same
+// kind: through whatever buffer that stream has at each operation, so a
+// buffer the standard library replaces (std::ios::sync_with_stdio(false)) is
+// followed. The bytes pass through unchanged, in order with what the program
+// writes to std::cout, std::cerr or reads from std::cin.
 //
 // cout has no tie; cin, cerr and clog are tied to cout, so cout is flushed
 // before input is read and before diagnostics are written. cerr is
@@ -34,38 +37,35 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
-class console_output_buffer;
-class console_input_buffer;
-
 // An output stream on standard output (fd 1) or standard error (fd 2). Any
-// other fd means no handle: the stream then writes through std::cerr's buffer.
-// A stream built on a console owns its own buffer, independent of any other
+// other fd means no handle: the stream then writes through std::cerr. A
+// stream built on a console has a buffer of its own, independent of any other
 // stream on the same console.
 class WEXAL_U8PORT_API winconsole_ostream : public std::basic_ostream<char> {
 public:
     winconsole_ostream(int fd, winconsole_ostream* tie_stream);
-    // Flushes (discarding any exception), then deletes an owned buffer.
+    // Flushes (discarding any exception), then deletes its buffer.
     ~winconsole_ostream() override;
 
     winconsole_ostream(const winconsole_ostream&) = delete;
     winconsole_ostream& operator=(const winconsole_ostream&) = delete;
 
 private:
-    std::unique_ptr<console_output_buffer> owned_buffer_;
+    std::unique_ptr<std::basic_streambuf<char>> buffer_;
 };
 
 // An input stream on standard input.
 class WEXAL_U8PORT_API winconsole_istream : public std::basic_istream<char> {
 public:
     explicit winconsole_istream(winconsole_ostream* tie_stream);
-    // Deletes an owned buffer; nothing is flushed.
+    // Deletes its buffer; nothing is flushed.
     ~winconsole_istream() override;
 
     winconsole_istream(const winconsole_istream&) = delete;
     winconsole_istream& operator=(const winconsole_istream&) = delete;
 
 private:
-    std::unique_ptr<console_input_buffer> owned_buffer_;
+    std::unique_ptr<std::basic_streambuf<char>> buffer_;
 };
 
 }  // namespace detail

@@ -9,7 +9,9 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -93,6 +95,38 @@ private:
     Out inline_buffer_[Capacity];
     Out* data_ptr_;
 };
+
+namespace detail {
+
+// A NUL-terminated copy of a byte range, exactly those bytes, for names that
+// pass to the system as bytes (Linux): in the object up to 255 bytes, on the
+// heap beyond. A null begin gives the empty name.
+class byte_name {
+public:
+    byte_name(const char* begin, const char* end) {
+        const std::size_t n = begin == nullptr ? 0 : static_cast<std::size_t>(end - begin);
+        char* out = inline_;
+        if (n >= inline_size) {
+            heap_.reset(new char[n + 1]);
+            out = heap_.get();
+        }
+        if (n != 0) std::memcpy(out, begin, n);
+        out[n] = 0;
+        name_ = out;
+    }
+    byte_name(const byte_name&) = delete;
+    byte_name& operator=(const byte_name&) = delete;
+
+    const char* get() const noexcept { return name_; }
+
+private:
+    static constexpr std::size_t inline_size = 256;
+    std::unique_ptr<char[]> heap_;
+    const char* name_;
+    char inline_[inline_size];
+};
+
+}  // namespace detail
 
 // File names, command lines and environment values (UTF-8 to UTF-16).
 using wide_stackstring = stackstring_buffer<wide_char, char, 256>;

@@ -10,7 +10,7 @@
 
 #include <wexal/u8port/transcode.hpp>
 
-#include "platform/platform.hpp"
+#include "win32.hpp"
 
 namespace wexal {
 namespace u8port {
@@ -99,15 +99,15 @@ std::int64_t console_input_buffer::read_from_console() {
         end_pending_ = false;
         return end_of_input;
     }
-    const platform::dword capacity = static_cast<platform::dword>(wbuffer_size - wpending_);
+    const win32::dword capacity = static_cast<win32::dword>(wbuffer_size - wpending_);
     const bool carried_cr = wpending_ != 0 && wbuffer_[0] == carriage_return;
-    platform::dword read = 0;
-    bool ended = platform::ReadConsoleW(handle_, wbuffer_ + wpending_, capacity, &read, nullptr) == 0;
+    win32::dword read = 0;
+    bool ended = win32::ReadConsoleW(handle_, wbuffer_ + wpending_, capacity, &read, nullptr) == 0;
     if (!ended && read == 0) {
         // Ctrl+C that the program handled: Windows cuts the read short and
         // input goes on. (Wine instead drops the line typed so far and keeps
-        // reading; the Linux layer reports an interrupted read this way.)
-        if (platform::GetLastError() == platform::error_operation_aborted) return read_again;
+        // reading.)
+        if (win32::GetLastError() == win32::error_operation_aborted) return read_again;
         ended = true;
     }
     // Ctrl+Z counts at the start of a read, behind a carried CR too, but not

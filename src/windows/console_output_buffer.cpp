@@ -9,7 +9,7 @@
 
 #include <wexal/u8port/transcode.hpp>
 
-#include "platform/platform.hpp"
+#include "win32.hpp"
 
 namespace wexal {
 namespace u8port {
@@ -139,15 +139,15 @@ int console_output_buffer::write_units(const wide_char* units, int count, int& t
     // One call even for zero units, so a failing console is noticed (a
     // working one, Wine's too, takes zero units and succeeds).
     do {
-        platform::dword written = 0;
-        if (platform::WriteConsoleW(handle_, units + taken, static_cast<platform::dword>(count - taken), &written,
-                                    nullptr) == 0) {
+        win32::dword written = 0;
+        if (win32::WriteConsoleW(handle_, units + taken, static_cast<win32::dword>(count - taken), &written, nullptr) ==
+            0) {
             return -1;
         }
         // A console that takes nothing would be asked for ever; the rest
         // counts as written.
         if (written == 0) break;
-        taken += static_cast<int>(std::min<platform::dword>(written, static_cast<platform::dword>(count - taken)));
+        taken += static_cast<int>(std::min<win32::dword>(written, static_cast<win32::dword>(count - taken)));
     } while (taken < count);
     return taken;
 }

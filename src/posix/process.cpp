@@ -1,23 +1,29 @@
 // Other programs on POSIX systems: posix_spawn and waitpid, with arguments,
 // environment and commands passed as the bytes they are.
-#include "platform.hpp"
+#include <wexal/u8port/process.hpp>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/command_line.hpp"
+#include "standard_streams.hpp"
+
+// Defined under their own names, whatever <stdio.h> renamed them to.
+#undef popen
+#undef pclose
+
 extern char** environ;
 
 namespace wexal {
 namespace u8port {
-namespace detail {
-namespace platform {
 namespace {
 
 // 0 when `path` is a file this process may execute, else the errno that exec
@@ -57,8 +63,11 @@ int resolve(const char* program, std::string& path) {
     }
 }
 
-}  // namespace
-
+// Starts `program` (searched on PATH like execvp when it holds no '/', and
+// checked before it starts, so that a program that cannot run is an error and
+// never an exit status) with the null-terminated argv and envp (null:
+// inherited), in `directory` (null: the current one), and waits for it. 0
+// with the exit code (-N for signal N) in *exit_code, or an errno value.
 int spawn_and_wait(const char* program, char* const* argv, char* const* envp, const char* directory, int* exit_code) {
     std::string path;
     if (const int error = resolve(program, path)) return error;
@@ -94,7 +103,29 @@ int spawn_and_wait(const char* program, char* const* argv, char* const* envp, co
     return 0;
 }
 
+}  // namespace
+
+int run(const std::vector<std::string>& args, const run_options& options) {
+    detail::check_arguments(args);
+    detail::check_options(options);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    if (options.environment) {
+        for (const std::string& entry : *options.environment) envp.push_back(const_cast<char*>(entry.c_str()));
+        envp.push_back(nullptr);
+    }
+    detail::flush_standard_streams();
+    int code = 0;
+    const int error = spawn_and_wait(args[0].c_str(), argv.data(), options.environment ? envp.data() : nullptr,
+                                     options.directory.empty() ? nullptr : options.directory.c_str(), &code);
+    if (error != 0) throw std::system_error(error, std::system_category(), "cannot start " + args[0]);
+    return code;
+}
+
 std::FILE* popen(const char* command, const char* mode) {
+    detail::flush_standard_streams();
     if (command == nullptr || mode == nullptr) {
         errno = EINVAL;
         return nullptr;
@@ -115,7 +146,5 @@ int pclose(std::FILE* stream) {
     return ::pclose(stream);
 }
 
-}  // namespace platform
-}  // namespace detail
 }  // namespace u8port
 }  // namespace wexal

@@ -1,13 +1,14 @@
+// main's arguments and environment as UTF-8: the C runtime's own split of the
+// wide command line, converted, in place of the ANSI code page's.
 #include <wexal/u8port/args.hpp>
 
 #include <cstddef>
 #include <cstring>
-#include <fstream>
 #include <new>
 
 #include <wexal/u8port/transcode.hpp>
 
-#include "platform/platform.hpp"
+#include "win32.hpp"
 
 namespace wexal {
 namespace u8port {
@@ -80,17 +81,16 @@ bool main_was_expanded(const narrow_arguments& main_args, const wide_split& plai
 // Asks the runtime for its wide split as main received it: expanded where
 // main's arguments were (which the runtime's narrow record of them tells, so
 // that a DLL gets what the program got), and without touching the program's
-// new mode or the runtime's record of main's count. False where there is none
-// to ask for: the POSIX stand-in has no wide command line, since argv there
-// already holds the bytes the program was given.
-bool runtime_split(detail::startup_settings settings, wide_split& split, narrow_arguments& main_args) {
-    int* const count = detail::platform::__p___argc();
-    char*** const vector = detail::platform::__p___argv();
+// new mode or the runtime's record of main's count. The split fails only
+// when the runtime runs out of memory.
+void runtime_split(detail::startup_settings settings, wide_split& split, narrow_arguments& main_args) {
+    int* const count = detail::win32::__p___argc();
+    char*** const vector = detail::win32::__p___argv();
     if (count != nullptr) main_args.argc = *count;
     if (vector != nullptr) main_args.argv = *vector;
-    int new_mode = detail::platform::_query_new_mode();
+    int new_mode = detail::win32::_query_new_mode();
     const auto ask = [&](int expand, wide_split& into) {
-        return detail::platform::__wgetmainargs(&into.argc, &into.argv, &into.envp, expand, &new_mode) == 0 &&
+        return detail::win32::__wgetmainargs(&into.argc, &into.argv, &into.envp, expand, &new_mode) == 0 &&
                into.argv != nullptr && into.argc >= 0;
     };
     bool ok = ask(main_args.argv != nullptr ? 0 : settings.expand_wildcards, split);
@@ -101,13 +101,7 @@ bool runtime_split(detail::startup_settings settings, wide_split& split, narrow_
         if (ok && main_was_expanded(main_args, split, expanded, settings.expand_wildcards)) split = expanded;
     }
     if (count != nullptr) *count = main_args.argc;
-    if (ok) return true;
-#if defined(_WIN32)
-    // The runtime's split fails only when it runs out of memory.
-    throw std::bad_alloc();
-#else
-    return false;
-#endif
+    if (!ok) throw std::bad_alloc();
 }
 
 // Where argv starts within main's arguments: 0 for main's own, k when it is
@@ -158,7 +152,7 @@ args::args(int& argc, char**& argv, char*** envp, detail::startup_settings setti
       old_envp_(envp != nullptr ? *envp : nullptr), block_(nullptr) {
     wide_split split;
     narrow_arguments main_args;
-    if (!runtime_split(settings, split, main_args)) return;
+    runtime_split(settings, split, main_args);
     const int offset = offset_in_main(argc, argv, main_args);
     if (offset < 0 || offset > split.argc) return;
 
@@ -195,20 +189,12 @@ std::vector<std::string> command_line_arguments(startup_settings settings) {
     std::vector<std::string> arguments;
     wide_split split;
     narrow_arguments main_args;
-    if (runtime_split(settings, split, main_args)) {
-        arguments.reserve(static_cast<std::size_t>(split.argc));
-        for (int i = 0; i < split.argc; ++i) {
-            arguments.emplace_back(utf8_length(split.argv[i]), '\0');
-            transcode_into(&arguments.back()[0], arguments.back().size() + 1, split.argv[i], end_of(split.argv[i]));
-        }
-        return arguments;
+    runtime_split(settings, split, main_args);
+    arguments.reserve(static_cast<std::size_t>(split.argc));
+    for (int i = 0; i < split.argc; ++i) {
+        arguments.emplace_back(utf8_length(split.argv[i]), '\0');
+        transcode_into(&arguments.back()[0], arguments.back().size() + 1, split.argv[i], end_of(split.argv[i]));
     }
-    if (main_args.argv != nullptr) return std::vector<std::string>(main_args.argv, main_args.argv + main_args.argc);
-    // A C library that hands nothing to start-up functions: the bytes the
-    // program was given, each followed by a NUL.
-    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
-    std::string argument;
-    while (std::getline(cmdline, argument, '\0')) arguments.push_back(argument);
     return arguments;
 }
 

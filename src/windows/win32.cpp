@@ -1,7 +1,7 @@
-// The Windows platform layer: each call forwards to the real C runtime or
+// The seam's calls on Windows: each forwards to the real C runtime or
 // KERNEL32 function. DWORD and BOOL differ in type from the fixed-width types
-// of the interface, so counts pass through locals.
-#include "platform.hpp"
+// of the seam, so counts pass through locals.
+#include "win32.hpp"
 
 #include <windows.h>
 
@@ -34,7 +34,7 @@ extern "C" __declspec(dllimport) int __cdecl __wgetmainargs(int*, wchar_t***, wc
 
 namespace {
 // main's narrow argc and argv: variables on msvcrt.dll for x86-64, calls
-// elsewhere; the headers' names cover both (outside the platform namespace,
+// elsewhere; the headers' names cover both (outside the seam namespace,
 // whose own calls of the same names they would otherwise find).
 int* runtime_argc() { return &__argc; }
 char*** runtime_argv() { return &__argv; }
@@ -43,7 +43,7 @@ char*** runtime_argv() { return &__argv; }
 namespace wexal {
 namespace u8port {
 namespace detail {
-namespace platform {
+namespace win32 {
 
 std::FILE* _wfopen(const wide_char* file_name, const wide_char* mode) { return ::_wfopen(file_name, mode); }
 
@@ -176,7 +176,7 @@ int GetExitCodeProcess(handle process, dword* exit_code) {
 
 int CloseHandle(handle object) { return ::CloseHandle(object); }
 
-}  // namespace platform
+}  // namespace win32
 }  // namespace detail
 }  // namespace u8port
 }  // namespace wexal

@@ -1,0 +1,94 @@
+// The one seam between the Windows implementation and the system: every
+// KERNEL32 and C-runtime call that src/windows makes, under its Windows name
+// and argument order, with fixed-width types (dword for DWORD, int for BOOL,
+// handle for HANDLE) and wide_char for WCHAR. wide_char is 16 bits on every
+// build: wchar_t on Windows, so win32.cpp forwards without a cast, and
+// char16_t on Linux, where the same sources compile against the unit tests'
+// fake (tests/support) and run natively.
+//
+// win32.cpp is the only file that includes <windows.h>.
+#ifndef WEXAL_U8PORT_WINDOWS_WIN32_HPP
+#define WEXAL_U8PORT_WINDOWS_WIN32_HPP
+
+#include <cstdint>
+#include <cstdio>
+
+#include <wexal/u8port/config.hpp>
+
+namespace wexal {
+namespace u8port {
+namespace detail {
+namespace win32 {
+
+using dword = std::uint32_t;  // DWORD
+using handle = void*;         // HANDLE
+
+constexpr dword error_file_not_found = 2;       // ERROR_FILE_NOT_FOUND
+constexpr dword error_envvar_not_found = 203;   // ERROR_ENVVAR_NOT_FOUND
+constexpr dword error_operation_aborted = 995;  // ERROR_OPERATION_ABORTED
+constexpr dword std_input_handle = static_cast<dword>(-10);
+constexpr dword std_output_handle = static_cast<dword>(-11);
+constexpr dword std_error_handle = static_cast<dword>(-12);
+constexpr dword invalid_file_attributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
+constexpr dword file_attribute_directory = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
+constexpr dword create_unicode_environment = 0x400;    // CREATE_UNICODE_ENVIRONMENT
+constexpr dword infinite = 0xFFFFFFFF;                 // INFINITE
+
+// C runtime: files and commands by wide name.
+std::FILE* _wfopen(const wide_char* file_name, const wide_char* mode);
+std::FILE* _wfreopen(const wide_char* file_name, const wide_char* mode, std::FILE* stream);
+int _wremove(const wide_char* file_name);
+int _wrename(const wide_char* old_name, const wide_char* new_name);
+int _wsystem(const wide_char* command);
+std::FILE* _wpopen(const wide_char* command, const wide_char* mode);
+int _pclose(std::FILE* stream);
+
+// C runtime: its own split of the wide command line and its wide start-up
+// environment (both owned by the runtime), made with the given globbing;
+// msvcrt.dll also hands *new_mode to _set_new_mode. 0 on success.
+int __wgetmainargs(int* argc, wide_char*** argv, wide_char*** envp, int expand_wildcards, int* new_mode);
+// C runtime: main's narrow argc and argv as the program's start-up recorded
+// them (the wide split above overwrites the count).
+int* __p___argc();
+char*** __p___argv();
+// C runtime: the current new mode (whether a failed malloc calls the new handler).
+int _query_new_mode();
+// C runtime: sets a variable in the runtime's own copy of the environment
+// (what its getenv and _wgetenv read); an empty value removes it there and
+// from the process.
+int _wputenv_s(const wide_char* name, const wide_char* value);
+
+// KERNEL32: environment and errors.
+dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size);
+int SetEnvironmentVariableW(const wide_char* name, const wide_char* value);
+dword GetLastError();
+
+// KERNEL32: names. GetFullPathNameW gives the full path Win32 makes of a name
+// (relative and drive-relative names, '/', '.', '..', trailing dots and
+// spaces): the length written, or the size needed (terminator included) when
+// size is too small, or 0 on failure.
+dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char** file_part);
+dword GetFileAttributesW(const wide_char* file_name);
+dword GetSystemDirectoryW(wide_char* buffer, dword size);
+
+// KERNEL32: console.
+handle GetStdHandle(dword which);
+int GetConsoleMode(handle console, dword* mode);
+int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* written, void* reserved);
+int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, void* input_control);
+
+// KERNEL32: processes. CreateProcessW with no security attributes, the
+// standard handles inherited and a default start-up info; on success the
+// process handle (the thread's handle is closed).
+int CreateProcessW(const wide_char* application_name, wide_char* command_line, dword creation_flags, void* environment,
+                   const wide_char* current_directory, handle* process);
+dword WaitForSingleObject(handle object, dword milliseconds);
+int GetExitCodeProcess(handle process, dword* exit_code);
+int CloseHandle(handle object);
+
+}  // namespace win32
+}  // namespace detail
+}  // namespace u8port
+}  // namespace wexal
+
+#endif  // WEXAL_U8PORT_WINDOWS_WIN32_HPP
