@@ -1,7 +1,12 @@
-// The file calls: each UTF-8 name becomes UTF-16 (a malformed sequence
-// becomes U+FFFD), in its verbatim form where its full path is long, for the
-// C runtime's wide call, whose result is returned unchanged.
+// The file calls: each name as file_names.hpp converts it, for the C
+// runtime's wide call, whose result is returned unchanged.
 #include <wexal/u8port/cstdio.hpp>
+
+#include <cstring>
+#include <string_view>
+
+#include <wexal/u8port/convert.hpp>
+#include <wexal/u8port/fstream.hpp>
 #include <wexal/u8port/stackstring.hpp>
 
 #include "common/long_path.hpp"
@@ -13,36 +18,61 @@ namespace wexal {
 namespace u8port {
 
 std::FILE* fopen(const char* file_name, const char* mode) {
-    const wide_stackstring wide_name(file_name);
+    const detail::system_name name(file_name);
     const wide_short_stackstring wide_mode(mode);
-    const detail::system_file_name name(wide_name.get());
     return detail::win32::_wfopen(name.get(), wide_mode.get());
 }
 
 std::FILE* freopen(const char* file_name, const char* mode, std::FILE* stream) {
-    const wide_stackstring wide_name(file_name);
+    const detail::system_name name(file_name);
     const wide_short_stackstring wide_mode(mode);
-    const detail::system_file_name name(wide_name.get());
     return detail::win32::_wfreopen(name.get(), wide_mode.get(), stream);
 }
 
 int remove(const char* file_name) {
-    const wide_stackstring wide_name(file_name);
-    const detail::system_file_name name(wide_name.get());
+    const detail::system_name name(file_name);
     return detail::win32::_wremove(name.get());
 }
 
 int rename(const char* old_name, const char* new_name) {
-    const wide_stackstring wide_old(old_name);
-    const wide_stackstring wide_new(new_name);
-    const detail::system_file_name old_system(wide_old.get());
-    const detail::system_file_name new_system(wide_new.get());
+    const detail::system_name old_system(old_name);
+    const detail::system_name new_system(new_name);
     return detail::win32::_wrename(old_system.get(), new_system.get());
 }
 
 namespace detail {
 
 std::FILE* wfopen(const wide_char* file_name, const wide_char* mode) { return win32::_wfopen(file_name, mode); }
+
+namespace {
+
+// Where a lossless name differs from the plain conversion: the first
+// three-byte form of a surrogate.
+bool has_surrogate_form(const char* p, const char* end) noexcept {
+    for (; end - p >= 3; ++p) {
+        p = static_cast<const char*>(std::memchr(p, 0xED, static_cast<std::size_t>(end - p - 2)));
+        if (p == nullptr) return false;
+        if ((static_cast<unsigned char>(p[1]) & 0xE0u) == 0xA0u && (static_cast<unsigned char>(p[2]) & 0xC0u) == 0x80u)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+const wide_char* to_system_name(const char* begin, const char* end, wide_stackstring& converted,
+                                std::basic_string<wide_char>& spill) {
+    if (begin == nullptr) begin = end = "";
+    if (has_surrogate_form(begin, end)) {
+        spill = widen(std::string_view(begin, static_cast<std::size_t>(end - begin)), lossless);
+        std::basic_string<wide_char> long_form = long_path_form(spill.c_str());
+        if (!long_form.empty()) spill = std::move(long_form);
+        return spill.c_str();
+    }
+    converted.convert(begin, end);
+    spill = long_path_form(converted.get());
+    return spill.empty() ? converted.get() : spill.c_str();
+}
 
 std::basic_string<wide_char> long_path_form(const wide_char* name) {
     if (name == nullptr || !may_need_long_form(name, wide_length(name))) return {};

@@ -19,9 +19,22 @@ TEST(LongPath, OnlyNamesThatMayResolveLongAreResolved) {
         std::string name;
         bool resolved;
     } cases[] = {
-        {"C:\\short.txt", false},   {"C:/short.txt", false},   {"\\\\srv\\share\\x", false}, {"C:\\" + n, true},
-        {"relative.txt", true},     {"..\\up", true},          {"D:drive-relative", true},   {"\\rooted", true},
-        {"\\\\?\\C:\\" + n, false}, {"\\\\.\\pipe\\x", false}, {"//?/C:/" + n, false},       {"\\??\\C:\\" + n, false},
+        {"C:\\short.txt", false},
+        {"C:/short.txt", false},
+        {"\\\\srv\\share\\x", false},
+        {"C:\\" + n, true},
+        {"relative.txt", true},
+        {"..\\up", true},
+        {"D:drive-relative", true},
+        {"\\rooted", true},
+        {"\\\\?\\C:\\" + n, false},
+        {"\\??\\C:\\" + n, false},
+        {"\\\\.\\pipe\\x", false},
+        {"//?/C:/x", false},
+        // Only exactly "\\?\" escapes Win32's normalisation and its limit.
+        {"\\\\.\\C:\\" + n, true},
+        {"//?/C:/" + n, true},
+        {"\\\\?/C:\\" + n, true},
     };
     for (const auto& c : cases) {
         const wide_string name = w(c.name);
@@ -37,6 +50,8 @@ TEST(LongPath, AFullPathOfMaxPathUnitsOrMoreTakesTheVerbatimForm) {
         {"C:\\" + std::string(256, 'a'), ""},  // 259 units: short
         {at_limit, "\\\\?\\" + at_limit},
         {"\\\\srv\\share\\" + std::string(260, 'u'), "\\\\?\\UNC\\srv\\share\\" + std::string(260, 'u')},
+        {"\\\\?\\" + at_limit, "\\\\?\\" + at_limit},  // under a verbatim current directory
+        {"\\\\.\\" + at_limit, "\\\\?\\" + at_limit},
     };
     for (const auto& c : cases) EXPECT_EQ(u8::detail::verbatim_form(w(c.full)), w(c.expected)) << c.full.size();
 }

@@ -3,6 +3,7 @@
 // and the path made from that UTF-8 opens the same file.
 #include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/filesystem.hpp>
+#include <wexal/u8port/fstream.hpp>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,18 @@ TEST(Paths, NamesWithoutAUtf8Form) {
     EXPECT_FALSE(std::ifstream(u8::to_path(u8::to_utf8(found))).is_open());
     EXPECT_EQ(u8::to_path(dir + "/x\xFF"), found);
     fs::remove_all(dir);
+#else
+    // For real where the file system holds such a name (Windows does; Wine's
+    // _wfopen refuses it): the lossless name reaches that very file, through
+    // the file calls and the file streams, and the U+FFFD name another one.
+    const std::wstring lone = {L'w', 0xD800, L'.', L't', L'x', L't'};
+    if (std::FILE* f = _wfopen(lone.c_str(), L"wb")) {
+        std::fclose(f);
+        const std::string name = u8::to_utf8(fs::path(lone), lossless);
+        EXPECT_TRUE(u8::ifstream(name).is_open());
+        EXPECT_EQ(u8::remove(u8::to_utf8(fs::path(lone)).c_str()), -1);
+        EXPECT_EQ(u8::remove(name.c_str()), 0);
+    }
 #endif
 }
 

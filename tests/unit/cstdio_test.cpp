@@ -44,6 +44,11 @@ TEST_F(FileCalls, NamesReachThePlatformAsUtf16) {
          wide(u"a\uFFFDb")},
         {"truncated at the end", "name\xC3", wide(u"name\uFFFD")},
         {"Latin-1 name keeps its dot", "caf\xE9.txt", wide(u"caf\uFFFD.txt")},
+        // The lossless form of a name (to_utf8(p, lossless)) names that file.
+        {"a lone surrogate's three-byte form", "x\xED\xA0\x80y", wide(u"x\xD800y")},
+        {"a lone trail surrogate's", "\xED\xBF\xBF", wide(u"\xDFFF")},
+        {"two forms that make a pair", "\xED\xA0\xBD\xED\xB8\x80", wide(u"\xD83D\xDE00")},
+        {"a cut form is malformed", "\xED\xA0.txt", wide(u"\uFFFD.txt")},
     };
     for (const auto& c : cases) {
         fake_files().reset();
@@ -154,8 +159,14 @@ TEST_F(FileCalls, NamesWhoseFullPathIsLongReachThePlatformInVerbatimForm) {
         {"D:" + n, "D:\\cur\\" + n, "\\\\?\\D:\\cur\\" + n},        // drive-relative
         {"\\\\srv\\share\\" + n, "\\\\srv\\share\\" + n, "\\\\?\\UNC\\srv\\share\\" + n},
         {"\\\\?\\C:\\" + n, "", "\\\\?\\C:\\" + n},         // already verbatim
-        {"\\\\.\\C:\\" + n, "", "\\\\.\\C:\\" + n},         // device
         {"C:\\" + n + ".", "C:\\" + n, "\\\\?\\C:\\" + n},  // trailing dot
+        // Under a current directory in verbatim form the full path already is.
+        {"a.txt", "\\\\?\\" + deep + "\\a.txt", "\\\\?\\" + deep + "\\a.txt"},
+        {"a.txt", "\\\\?\\UNC\\srv\\share\\" + n, "\\\\?\\UNC\\srv\\share\\" + n},
+        // Win32 normalises every other device form and limits its length.
+        {"\\\\.\\C:\\" + n, "\\\\.\\C:\\" + n, "\\\\?\\C:\\" + n},
+        {"//?/C:/x/../" + n, "\\\\?\\C:\\" + n, "\\\\?\\C:\\" + n},
+        {"\\\\.\\pipe\\short", "", "\\\\.\\pipe\\short"},
     };
     const auto w = [](const std::string& s) { return wide_string(s.begin(), s.end()); };
     for (const auto& c : cases) {

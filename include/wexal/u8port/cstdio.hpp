@@ -1,8 +1,10 @@
 // UTF-8 file calls, each returning the platform call's result unchanged.
 // - Windows: names are converted to UTF-16 (a malformed UTF-8 sequence
-//   becomes U+FFFD) for the wide-character C runtime call; a name whose full
-//   path reaches MAX_PATH (260 units) is handed over in its verbatim form, so
-//   long paths work with no setting on the machine.
+//   becomes U+FFFD, but the three-byte form of a lone surrogate is that
+//   surrogate, so a name from to_utf8(path, lossless) names that file) for
+//   the wide-character C runtime call; a name whose full path reaches
+//   MAX_PATH (260 units) is handed over in its verbatim form, so long paths
+//   work with no setting on the machine.
 // - Elsewhere a name is bytes: it reaches the C library's call unchanged,
 //   whatever it holds.
 #ifndef WEXAL_U8PORT_CSTDIO_HPP

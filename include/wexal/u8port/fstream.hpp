@@ -43,30 +43,28 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
-// The name a UTF-8 open() hands to the standard filebuf: on Windows UTF-16,
-// in its verbatim form when the full path is long; elsewhere the bytes,
+// The name a UTF-8 open() hands to the standard filebuf: on Windows the one
+// every file call of the library hands Windows; elsewhere the bytes,
 // unchanged. A null name becomes the empty name, which no system opens.
 #if defined(_WIN32)
-// "\\?\" + the full path Win32 makes of a UTF-16 name when that path is
-// MAX_PATH units or longer (or "\\?\UNC\..." for a UNC name); empty for every
-// other name, which goes to Windows as it is.
-WEXAL_U8PORT_API std::wstring long_path_form(const wchar_t* name);
+// The name every file call of the library hands Windows for a UTF-8 name: in
+// converted, or in spill for a lossless name (a lone surrogate's three-byte
+// form) or one whose full path is long (its verbatim form).
+WEXAL_U8PORT_API const wchar_t* to_system_name(const char* begin, const char* end, wide_stackstring& converted,
+                                               std::wstring& spill);
 
 class stream_file_name {
 public:
-    stream_file_name(const char* begin, const char* end) {
-        if (begin == nullptr) begin = end = "";
-        name_.convert(begin, end);
-        long_ = long_path_form(name_.get());
-    }
+    stream_file_name(const char* begin, const char* end) : name_(to_system_name(begin, end, converted_, spill_)) {}
     explicit stream_file_name(const char* name)
         : stream_file_name(name, name == nullptr ? nullptr : name + std::char_traits<char>::length(name)) {}
 
-    const wchar_t* get() const noexcept { return long_.empty() ? name_.get() : long_.c_str(); }
+    const wchar_t* get() const noexcept { return name_; }
 
 private:
-    wide_stackstring name_;
-    std::wstring long_;
+    wide_stackstring converted_;
+    std::wstring spill_;
+    const wchar_t* name_;
 };
 #else
 class stream_file_name {
