@@ -12,7 +12,8 @@
 #   - anything else is a weak out-of-line copy of a standard-library template
 #     (ELF only; a DLL exports only what is marked for export);
 #   - the libraries it loads are the language runtime (and, for a DLL,
-#     KERNEL32), never another wexal library.
+#     KERNEL32), never another wexal library; with WEXAL_C_RUNTIME=ucrt in
+#     the environment a DLL's runtime is the UCRT alone.
 # With several files, their own symbols must also be identical, mangled name
 # by mangled name. Prints the symbol counts of each file; exits non-zero on
 # the first library that fails.
@@ -67,7 +68,17 @@ dependencies_of() {
     esac
 }
 
+# WEXAL_C_RUNTIME=ucrt: a DLL built against the Universal C runtime, with the
+# C++ runtime linked in, loads the UCRT alone (never msvcrt.dll, nor the
+# compiler's DLLs, which import it).
+c_runtime=${WEXAL_C_RUNTIME:-msvcrt}
 allowed_dependency() {
+    if [ "$c_runtime" = ucrt ]; then
+        case $1 in
+        KERNEL32.dll | ucrtbase.dll | api-ms-win-crt-*-l1-1-0.dll) return 0 ;;
+        *) return 1 ;;
+        esac
+    fi
     case $1 in
     KERNEL32.dll | msvcrt.dll | libstdc++-6.dll | libgcc_s_seh-1.dll | libwinpthread-1.dll) return 0 ;;
     libstdc++.so.6 | libm.so.6 | libgcc_s.so.1 | libc.so.6 | ld-linux-x86-64.so.2) return 0 ;;

@@ -15,15 +15,24 @@
 #if defined(__MINGW32__)
 int _dowildcard = -1;  // globbed, so the runtime's wide split must be asked to glob too
 #endif
-#if defined(_WIN32)
+#if defined(_UCRT)
+// The UCRT has the new-mode calls under their C names.
+extern "C" int __cdecl _set_new_mode(int);
+extern "C" int __cdecl _query_new_mode();
+static void set_new_mode(int mode) { _set_new_mode(mode); }
+static int query_new_mode() { return _query_new_mode(); }
+#elif defined(_WIN32)
 #include <windows.h>
-// msvcrt.dll has the new-mode calls under their C++ names only.
-static int new_mode(const char* call, int set) {
-    return reinterpret_cast<int (*)(int)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), call)))(set);
+// msvcrt.dll has them under their C++ names only.
+template <typename Call>
+static Call msvcrt_call(const char* name) {
+    return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), name)));
 }
+static void set_new_mode(int mode) { msvcrt_call<int (*)(int)>("?_set_new_mode@@YAHH@Z")(mode); }
+static int query_new_mode() { return msvcrt_call<int (*)()>("?_query_new_mode@@YAHXZ")(); }
 #else
-static int new_mode(const char*, int) { return -1; }
+static void set_new_mode(int) {}
+static int query_new_mode() { return -1; }
 #endif
 void report_module_arguments(std::FILE* report);
 
@@ -47,7 +56,7 @@ int main(int argc, char** argv, char** envp) {
     char** const narrow[] = {argv, envp};
     print("n", argv);
     print("m", envp);
-    new_mode("?_set_new_mode@@YAHH@Z", 1);
+    set_new_mode(1);
     char other_arg[] = "other";
     char* other[] = {other_arg, nullptr};
     int n[] = {argc - 1, 1};
@@ -69,7 +78,7 @@ int main(int argc, char** argv, char** envp) {
         c.push_back(nullptr);
         print("c", c.data());
         report_module_arguments(report);
-        std::fprintf(report, "newmode %d\n", new_mode("?_query_new_mode@@YAHXZ", 0));
+        std::fprintf(report, "newmode %d\n", query_new_mode());
         char** const outer[] = {argv, envp};
         { wexal::u8port::args nested(argc, argv, envp); }
         restored = argv == outer[0] && envp == outer[1];

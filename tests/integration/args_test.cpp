@@ -77,6 +77,13 @@ std::filesystem::path run_child(std::wstring command_line, std::wstring environm
 }
 
 TEST(Args, ChildGetsTheRuntimesWideSplitAsUtf8) {
+#if defined(_UCRT)
+    // Wine's ucrtbase ignores the expanded mode of _configure_wide_argv (and of
+    // the narrow split): a pattern stays as typed. Windows expands it.
+    const bool globs = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+#else
+    const bool globs = true;
+#endif
     std::vector<row> rows = {
         {LR"(EXE "abc" d e)", {"abc", "d", "e"}},
         {LR"(EXE a\\\b d"e f"g h)", {R"(a\\\b)", "de fg", "h"}},
@@ -91,7 +98,8 @@ TEST(Args, ChildGetsTheRuntimesWideSplitAsUtf8) {
         {LR"(EXE """Call Me Ishmael""")", {R"("Call Me Ishmael")"}},
         {LR"(EXE a"b"" c d)", {R"(ab" c d)"}},
         {L"EXE\ttab\t\"x\ty\"", {"tab", "x\ty"}},
-        {L"EXE u8port_args_child*.exe", {"u8port_args_child.exe"}},  // the child globs its arguments
+        {L"EXE u8port_args_child*.exe",
+         {globs ? "u8port_args_child.exe" : "u8port_args_child*.exe"}},  // the child globs
         {L"EXE caf\u00e9 \u041c\u0438\u0440 \u65e5\u672c.txt \U0001F600 \"\"",
          {"caf\xC3\xA9", "\xD0\x9C\xD0\xB8\xD1\x80", "\xE6\x97\xA5\xE6\x9C\xAC.txt", "\xF0\x9F\x98\x80", ""}},
         {L"EXE a\xD800z \xDC00", {"a\xEF\xBF\xBDz", "\xEF\xBF\xBD"}},

@@ -54,6 +54,17 @@ strings report(const char* file, const std::string& tag = "") {
     return lines;
 }
 
+// The library's error against a std::errc. Where each module holds its own
+// C++ runtime (the UCRT build), the library's generic_category() is another
+// object than this program's, and categories compare by address.
+bool is_error(const std::error_code& code, std::errc want) {
+#if defined(WEXAL_TEST_RUNTIME_PER_MODULE)
+    return code.value() == static_cast<int>(want) && std::string(code.category().name()) == "generic";
+#else
+    return code == want;
+#endif
+}
+
 TEST(Run, ChildGetsEveryArgumentAsGiven) {
     const std::vector<strings> rows = {
         {"plain"},
@@ -95,7 +106,7 @@ TEST(Run, ChildGetsEveryArgumentAsGiven) {
             EXPECT_EQ(u8::run(args, in_scratch()), 0);
             EXPECT_EQ(report("args-report.txt", "e WEXAL_BATCH="), strings{expected});
         } catch (const std::system_error& e) {
-            EXPECT_EQ(e.code(), std::errc::argument_list_too_long);
+            EXPECT_TRUE(is_error(e.code(), std::errc::argument_list_too_long)) << e.what();
             EXPECT_GT(expected.size(), 8000u);
         }
 #endif
@@ -155,9 +166,9 @@ TEST(Run, ExitCodeOrError) {
         try {
             ADD_FAILURE() << "ran, status " << u8::run(r.args);
         } catch (const std::system_error& e) {
-            const bool refused = e.code() == std::errc::invalid_argument ||
-                                 e.code() == std::errc::argument_list_too_long;
-            EXPECT_TRUE(r.why ? e.code() == *r.why : !refused && e.code()) << e.what();
+            const bool refused = is_error(e.code(), std::errc::invalid_argument) ||
+                                 is_error(e.code(), std::errc::argument_list_too_long);
+            EXPECT_TRUE(r.why ? is_error(e.code(), *r.why) : !refused && e.code()) << e.what();
         }
         if (r.why == std::errc::invalid_argument) {
             EXPECT_THROW(u8::command_line(r.args), std::system_error);
