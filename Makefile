@@ -1,4 +1,4 @@
-# make check: install what is missing (as root), build all four presets and run every test,
+# make check: install what is missing (as root), build every preset and run every test,
 #             then check what the libraries export and use the installed package.
 # make demo:  build the libraries and run the examples natively and under Wine (the streams on a terminal).
 # make fuzz:  run each libFuzzer target for FUZZ_SECONDS (default 60) and report executions and coverage.
@@ -134,6 +134,11 @@ bench:
 # the mingw-w64 headers and libstdc++; the libraries and tests under Wine.
 DEBIAN_PACKAGES += lld
 check: preset-windows-clang
+
+# The Universal C runtime: the same GCC against mingw-w64's libucrt.a, the C++
+# runtime linked into every module, the tests under Wine's ucrtbase
+# (cmake/mingw-w64-ucrt-x86_64.cmake says how and why).
+check: preset-windows-ucrt
 
 # make format: formats every C++ source in the repository with Debian's
 # clang-format 14 and the style in .clang-format; make check fails on code it
