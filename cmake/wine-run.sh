@@ -1,8 +1,12 @@
 #!/bin/sh
 # Runs a Windows program under 64-bit Wine with the compiler's runtime DLLs on
-# its search path. (The plain `wine` wrapper looks for a 32-bit loader first.)
+# its search path (not with WEXAL_WINE_OWN_DLLS=1: then the program finds only
+# the DLLs beside it, as on a machine without the compiler). (The plain `wine`
+# wrapper looks for a 32-bit loader first.)
 WINEDEBUG=${WINEDEBUG:--all}
-WINEPATH="/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib${WINEPATH:+;$WINEPATH}"
+if [ "${WEXAL_WINE_OWN_DLLS:-0}" != 1 ]; then
+    WINEPATH="/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib${WINEPATH:+;$WINEPATH}"
+fi
 # No Mono or Gecko: the tests need neither, and their installers would prompt.
 WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree=;mshtml=}
 export WINEDEBUG WINEPATH WINEDLLOVERRIDES

@@ -5,9 +5,12 @@
 # consumer (under Wine for Windows, with the installed DLLs beside it), and the
 # streams example built against the package, redirected and on a console.
 # With --static the builds are static libraries: the consumers must contain
-# them, and on Windows one more consumer is linked with -static and may import
-# nothing but KERNEL32 and msvcrt. Without it, the source tree is also taken
-# as a subproject (add_subdirectory and FetchContent) by tests/subproject.
+# them, and one more consumer is built by hand with nothing but the include
+# directory and the libraries (on Windows linked with -static, importing
+# nothing but KERNEL32 and msvcrt). Without it, a Windows package brings every
+# DLL its programs load, and the source tree is also taken as a subproject
+# (add_subdirectory and FetchContent) by tests/subproject. Either way a
+# package is not installed over the other kind.
 #
 #   check-package.sh [--static] linux|windows DEBUG_BUILD_DIR RELEASE_BUILD_DIR WORK_DIR
 #
@@ -46,10 +49,14 @@ cmake --install "$release_build" --prefix "$prefix" >>"$work/install.log"
 # Exactly what the package promises, both configurations side by side, and
 # every public header of the source tree as it is there.
 if [ "$static" = 1 ]; then
-    libraries="lib/libu8port-lib.a lib/libu8port-libd.a lib/libcalltrail_noop.a lib/libcalltrail_noopd.a"
+    libraries="lib/libu8port-lib.a lib/libu8port-libd.a lib/libcalltrail_noop.a lib/libcalltrail_noopd.a
+               include/wexal/u8port/static_library.hpp include/wexal/calltrail/static_library.hpp"
 elif [ "$platform" = windows ]; then
     libraries="bin/u8port-lib.dll bin/u8port-libd.dll bin/calltrail_noop.dll bin/calltrail_noopd.dll
-               lib/libu8port-lib.dll.a lib/libu8port-libd.dll.a lib/libcalltrail_noop.dll.a lib/libcalltrail_noopd.dll.a"
+               lib/libu8port-lib.dll.a lib/libu8port-libd.dll.a lib/libcalltrail_noop.dll.a lib/libcalltrail_noopd.dll.a
+               bin/libstdc++-6.dll bin/libgcc_s_seh-1.dll bin/libwinpthread-1.dll"
+    # Nothing but the DLLs beside a program: those the package brings.
+    export WEXAL_WINE_OWN_DLLS=1
 else
     # The ELF soname carries major.minor while the major version is 0.
     libraries=$(for lib in libu8port-lib libu8port-libd libcalltrail_noop libcalltrail_noopd; do
@@ -70,6 +77,8 @@ diff -u --label expected --label installed "$work/files.expected" "$work/files.i
     fail "the installed files differ from what the package promises"
 (cd "$root/include" && find wexal -type f -exec cmp -s {} "$prefix/include/{}" \; -o -type f -print) >"$work/headers.changed"
 [ ! -s "$work/headers.changed" ] || fail "installed headers differ in content: $(paste -sd' ' "$work/headers.changed")"
+grep -qF 'CXX_COMPILER_ID:MSVC>>:/utf-8' "$prefix/lib/cmake/wexal/wexal-targets.cmake" ||
+    fail "the targets do not give MSVC consumers /utf-8"
 
 if [ "$platform" = windows ]; then
     cxx=x86_64-w64-mingw32-g++-posix
@@ -167,7 +176,6 @@ fi
 # files it writes the bytes as they are, clog's line at exit; on a console
 # (a Wine console for Windows) the typed line arrives as UTF-8.
 dir=$work/cmake-Release
-[ "$platform" = windows ] && [ "$static" = 0 ] && cp "$prefix"/bin/*.dll "$dir/"
 (cd "$dir" && printf 'h\xC3\xA9\n' | "${run[@]}" "./wexal_streams$exe" >streams.out 2>streams.err) ||
     fail "the streams example, redirected, failed"
 expected_out=$'cout: Gr\xC3\xBC\xC3\x9Fe, \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80\nType a line: You typed: h\xC3\xA9\nas UTF-8: 68 C3 A9'
@@ -178,18 +186,31 @@ sh "$root/tests/integration/streams_console_test.sh" "${run[@]}" "$dir/wexal_str
     { cat "$work/console.log"; fail "the streams example on a console"; }
 echo "ok   streams example, redirected and on a console"
 
-# One program with nothing to ship beside it: only the system's DLLs.
-if [ "$static" = 1 ] && [ "$platform" = windows ]; then
-    dir=$work/static-exe
+# By hand, with only the include directory (whose installed header says the
+# libraries are static) and the libraries; on Windows one program with
+# nothing to ship beside it: only the system's DLLs.
+if [ "$static" = 1 ]; then
+    dir=$work/by-hand
     mkdir -p "$dir"
-    flags=$(PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" pkg-config --cflags --libs wexal-u8port wexal-calltrail-noop)
-    # shellcheck disable=SC2086
-    "$cxx" -std=c++17 -static -o "$dir/wexal_consumer.exe" "$here/consumer.cpp" $flags >"$dir.log" 2>&1 ||
-        { cat "$dir.log"; fail "building the -static consumer"; }
-    imports=$(dependencies_of "$dir/wexal_consumer.exe" | LC_ALL=C sort | paste -sd' ')
-    [ "$imports" = "KERNEL32.dll msvcrt.dll" ] || fail "the -static consumer imports $imports"
-    run_consumer "$dir" wexal_consumer.exe "" "-static consumer"
+    flags=(-std=c++17 -I"$prefix/include" -o "$dir/wexal_consumer$exe" "$here/consumer.cpp"
+        "$prefix/lib/libu8port-lib.a" "$prefix/lib/libcalltrail_noop.a")
+    [ "$platform" = windows ] && flags+=(-static)
+    "$cxx" "${flags[@]}" >"$dir.log" 2>&1 || { cat "$dir.log"; fail "building the consumer by hand"; }
+    if [ "$platform" = windows ]; then
+        imports=$(dependencies_of "$dir/wexal_consumer.exe" | LC_ALL=C sort | paste -sd' ')
+        [ "$imports" = "KERNEL32.dll msvcrt.dll" ] || fail "the -static consumer imports $imports"
+    fi
+    run_consumer "$dir" "wexal_consumer$exe" "" "consumer built by hand"
 fi
+
+# Either kind of package refuses to be installed over the other.
+mixed=$work/other-kind
+marker=include/wexal/u8port/static_library.hpp
+[ "$static" = 1 ] && marker=lib/cmake/wexal/wexal-targets.cmake
+mkdir -p "$mixed/$(dirname "$marker")" && touch "$mixed/$marker"
+! cmake --install "$release_build" --prefix "$mixed" >"$mixed.log" 2>&1 || fail "installed over the other kind of package"
+grep -q "one into a prefix of its own" "$mixed.log" || { cat "$mixed.log"; fail "not told why the install was refused"; }
+echo "ok   not installed over the other kind of package"
 
 # A prefix with the Windows build is refused by a Linux consumer, by name,
 # instead of linking the DLLs (the two builds installed into one prefix).

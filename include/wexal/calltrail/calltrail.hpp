@@ -13,6 +13,14 @@
 #include <cstdint>
 #include <string>
 
+// An installed static build carries this header, which defines
+// WEXAL_CALLTRAIL_STATIC.
+#if defined(__has_include)
+#if __has_include(<wexal/calltrail/static_library.hpp>)
+#include <wexal/calltrail/static_library.hpp>
+#endif
+#endif
+
 // WEXAL_CALLTRAIL_API marks what a calltrail backend library exports.
 // WEXAL_CALLTRAIL_BUILDING is defined while the backend itself is built;
 // WEXAL_CALLTRAIL_STATIC when it is a static library (nothing is imported or

@@ -10,6 +10,15 @@
 #include <type_traits>
 #endif
 
+// An installed static build carries this header, which defines
+// WEXAL_U8PORT_STATIC: a program compiled against that include directory alone
+// declares what the static library holds, with or without CMake or pkg-config.
+#if defined(__has_include)
+#if __has_include(<wexal/u8port/static_library.hpp>)
+#include <wexal/u8port/static_library.hpp>
+#endif
+#endif
+
 // WEXAL_U8PORT_API marks what the shared library exports.
 // - WEXAL_U8PORT_STATIC: the sources are compiled into a static library (the
 //   unit tests do this); nothing is imported or exported.
