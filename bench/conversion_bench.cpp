@@ -16,7 +16,7 @@
 
 #include <wexal/u8port/stackstring.hpp>
 #include <wexal/u8port/transcode.hpp>
-#include <wexal/u8port/transcode_reference.hpp>
+#include "support/transcode_reference.hpp"
 
 #include "bench_data.hpp"
 #include "registry.hpp"

@@ -1,7 +1,7 @@
 #include "corpora.hpp"
 
-#include <wexal/u8port/transcode_reference.hpp>
 #include <wexal/u8port/utf.hpp>
+#include "support/transcode_reference.hpp"
 
 namespace wexal {
 namespace bench {

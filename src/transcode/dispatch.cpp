@@ -29,14 +29,15 @@ struct kernel_entry {
     std::size_t (*utf8_length)(const wide_char*, const wide_char*, bool&) noexcept;
 };
 
-#define WEXAL_TRANSCODE_KERNEL(name) \
-    { &name::to_utf16, &name::to_utf8, &name::utf16_length, &name::utf8_length }
-// In the order of transcode_kernel.
+// In the order of transcode_kernel: each kernel's conversions, and the counts
+// it has or the narrower kernel's it uses.
+#define WEXAL_TRANSCODE_KERNEL(name, counts) \
+    { &name::utf8_to_utf16, &name::utf16_to_utf8, &counts::utf8_to_utf16_length, &counts::utf16_to_utf8_length }
 const kernel_entry kernels[] = {
-    WEXAL_TRANSCODE_KERNEL(portable),
+    WEXAL_TRANSCODE_KERNEL(portable, portable),
 #if WEXAL_TRANSCODE_X86
-    WEXAL_TRANSCODE_KERNEL(sse2),     WEXAL_TRANSCODE_KERNEL(ssse3),
-    WEXAL_TRANSCODE_KERNEL(avx2),     WEXAL_TRANSCODE_KERNEL(avx512),
+    WEXAL_TRANSCODE_KERNEL(sse2, sse2),         WEXAL_TRANSCODE_KERNEL(ssse3, sse2),
+    WEXAL_TRANSCODE_KERNEL(avx2, sse2),         WEXAL_TRANSCODE_KERNEL(avx512, avx512),
 #endif
 };
 #undef WEXAL_TRANSCODE_KERNEL

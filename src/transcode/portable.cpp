@@ -1,26 +1,27 @@
-// The portable kernel: plain C++, for every processor, and the reference the
-// tests hold the vector kernels to besides the plain loop.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <utility>
+// The portable kernel: the scalar loop and the scalar counts alone, plain
+// C++ for every processor.
+#define WEXAL_KERNEL portable
+#include "target_begin.hpp"
 
-#include "kernels.hpp"
+#include "scalar.hpp"
 
-namespace wexal {
-namespace u8port {
-namespace detail {
-namespace portable {
+transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size_t room, const char* begin,
+                                                const char* end) noexcept {
+    return convert(out, room, begin, end, [](conversion<wide_char, char>&) {});
+}
 
-#define WEXAL_TRANSCODE_SSE2 0
-#include "loops.inl"
+transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t room, const wide_char* begin,
+                                                const wide_char* end) noexcept {
+    return convert(out, room, begin, end, [](conversion<char, wide_char>&) {});
+}
 
-using kernel_blocks = sse2_blocks;
+std::size_t utf8_to_utf16_length(const char* begin, const char* end) noexcept {
+    return scalar_utf16_length(begin, end);
+}
 
-#include "entry.inl"
-#undef WEXAL_TRANSCODE_SSE2
+std::size_t utf16_to_utf8_length(const wide_char* begin, const wide_char* end, bool& surrogates) noexcept {
+    surrogates = false;
+    return scalar_utf8_length(begin, end, surrogates);
+}
 
-}  // namespace portable
-}  // namespace detail
-}  // namespace u8port
-}  // namespace wexal
+#include "target_end.hpp"

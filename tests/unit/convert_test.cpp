@@ -1,7 +1,7 @@
 // widen and narrow, default and lossless: the conversion table, the round
 // trips the lossless forms promise, and what the strings cost in allocations.
 #include <wexal/u8port/convert.hpp>
-#include <wexal/u8port/transcode_reference.hpp>
+#include "support/transcode_reference.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,13 +4,12 @@
 // same call: the same return value and the same buffer contents, unit for
 // unit, including what lies after the terminator and past the capacity.
 #include <wexal/u8port/transcode.hpp>
-#include <wexal/u8port/transcode_reference.hpp>
+#include "support/transcode_reference.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <sstream>
@@ -21,25 +20,27 @@
 #include "corpora.hpp"
 #include "transcode/kernels.hpp"
 
-// The program checks the kernel that WEXAL_TRANSCODE_KERNEL names (portable,
-// sse2, ssse3, avx2, avx512), and skips every case, by name, when the processor lacks it.
-#define TRANSCODE_TEST(name) TEST(TranscodeKernel, name)
+// Each test body runs once for every kernel, which it forces for its
+// duration; a kernel the processor lacks is skipped, by name.
 namespace {
-class kernel_choice : public testing::Environment {
+namespace kernels = wexal::u8port::detail;
+class TranscodeKernel : public testing::TestWithParam<kernels::transcode_kernel> {
+protected:
     void SetUp() override {
-        namespace d = wexal::u8port::detail;
-        const char* const name = std::getenv("WEXAL_TRANSCODE_KERNEL");
-        for (const d::transcode_kernel kernel : d::all_transcode_kernels) {
-            if (name == nullptr || std::strcmp(name, d::name_of(kernel)) != 0) continue;
-            if (!d::use_transcode_kernel(kernel))
-                GTEST_SKIP() << "the processor has no " << name << ": kernel not tested";
-            return;
-        }
-        FAIL() << "WEXAL_TRANSCODE_KERNEL names no kernel";
+        if (!kernels::use_transcode_kernel(GetParam()))
+            GTEST_SKIP() << "the processor has no " << kernels::name_of(GetParam()) << ": kernel not tested";
     }
+    void TearDown() override { kernels::use_transcode_kernel(before_); }
+
+private:
+    kernels::transcode_kernel before_ = kernels::active_transcode_kernel();
 };
-testing::Environment* const kernel_environment = testing::AddGlobalTestEnvironment(new kernel_choice);
+INSTANTIATE_TEST_SUITE_P(Every, TranscodeKernel, testing::ValuesIn(kernels::all_transcode_kernels),
+                         [](const testing::TestParamInfo<kernels::transcode_kernel>& info) {
+                             return std::string(kernels::name_of(info.param));
+                         });
 }  // namespace
+#define TRANSCODE_TEST(name) TEST_P(TranscodeKernel, name)
 
 namespace {
 

@@ -4,20 +4,51 @@
 //
 // For the UTF-8/UTF-16 pairs these are functions of the library, which
 // converts with the fastest kernel the processor runs; the results are those
-// of the plain loop of transcode_reference.hpp, unit for unit, capacity
-// behaviour included. Other pairs (UTF-8 to UTF-8, UTF-16 to UTF-16, which
-// replace what is malformed) run that plain loop here.
+// of the plain loop below, unit for unit, capacity behaviour included. Other
+// pairs (UTF-8 to UTF-8, UTF-16 to UTF-16, which replace what is malformed)
+// run that plain loop here.
 #ifndef WEXAL_U8PORT_TRANSCODE_HPP
 #define WEXAL_U8PORT_TRANSCODE_HPP
 
 #include <cstddef>
 
 #include <wexal/u8port/config.hpp>
-#include <wexal/u8port/transcode_reference.hpp>
 #include <wexal/u8port/utf.hpp>
 
 namespace wexal {
 namespace u8port {
+
+// What a counted conversion did: out is the end of what it wrote, in the
+// input position it reached (the start of the first code point that did not
+// fit, or end), complete whether all of the input was converted.
+template <typename Out, typename In>
+struct transcode_result {
+    Out* out;
+    const In* in;
+    bool complete;
+};
+
+namespace detail {
+
+// The plain loop: one decode, one width test and one encode per code point.
+// Converts [begin, end) into out, which has room for room units; writes no
+// terminator and nothing past the units it returns. Stops before the first
+// code point that does not fit.
+template <typename Out, typename In>
+transcode_result<Out, In> transcode_plain(Out* out, std::size_t room, const In* begin, const In* end) noexcept {
+    using out_codec = codec_for_t<Out>;
+    while (begin != end) {
+        const In* const start = begin;
+        const code_point c = decode_or_replace<codec_for_t<In>>(begin, end);
+        const std::size_t w = static_cast<std::size_t>(out_codec::width(c));
+        if (room < w) return {out, start, false};
+        out = out_codec::encode(c, out);
+        room -= w;
+    }
+    return {out, end, true};
+}
+
+}  // namespace detail
 
 // Converts [begin, end) into out, which has room for capacity units, picking
 // each codec from the unit type (char: UTF-8, wide_char: UTF-16). Each
@@ -27,7 +58,7 @@ namespace u8port {
 // that transcode_into writes before its terminator given capacity + 1.
 template <typename Out, typename In>
 transcode_result<Out, In> transcode(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
-    return detail::transcode_counted_reference(out, capacity, begin, end);
+    return detail::transcode_plain(out, capacity, begin, end);
 }
 
 // Converts [begin, end) into out, which has room for capacity units including
@@ -38,7 +69,10 @@ transcode_result<Out, In> transcode(Out* out, std::size_t capacity, const In* be
 // writes nothing and returns null.
 template <typename Out, typename In>
 Out* transcode_into(Out* out, std::size_t capacity, const In* begin, const In* end) noexcept {
-    return detail::transcode_reference(out, capacity, begin, end);
+    if (capacity == 0) return nullptr;
+    const transcode_result<Out, In> r = transcode(out, capacity - 1, begin, end);
+    *r.out = Out(0);
+    return r.complete ? out : nullptr;
 }
 
 // The number of units transcode writes for the whole of [begin, end): the

@@ -1,5 +1,4 @@
-// The AVX-512 kernel's conversion from UTF-16 and its count, included by
-// avx512.cpp inside its target region and namespace.
+// UTF-16 to UTF-8 in the AVX-512 kernel.
 //
 // Steps of 32 units, one ZMM register each. The last step of the input
 // loads only the units that are there (a masked load), and every step stores
@@ -17,45 +16,14 @@
 //   it (it consumes such a unit alone). A pair cut by the end of the step is
 //   left whole to the next step.
 // A step runs only when all of its bytes fit in the room left; the first one
-// that does not fit, and what follows, goes to the shared loops, whose end
+// that does not fit, and what follows, goes to the scalar loop, which
 // stops exactly where the plain loop does.
+#define WEXAL_KERNEL avx512
+#define WEXAL_KERNEL_TARGET "avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi2"
+#include "target_begin.hpp"
 
-namespace to_utf8_steps {
-
-constexpr unsigned step_units = 32;
-
-// Units of [p, p + n) (n <= 32), zeros in the lanes past them.
-inline __m512i load_units(const wide_char* p, std::size_t n) noexcept {
-    return _mm512_maskz_loadu_epi16(_bzhi_u32(~0u, static_cast<unsigned>(n)), p);
-}
-
-// How many units a step takes from a range with left units: up to 32.
-inline unsigned step_size(std::size_t left) noexcept {
-    return left < step_units ? static_cast<unsigned>(left) : step_units;
-}
-
-// The units that follow those of a step at p (lane i: p[i + 1]), zero past
-// the end.
-inline __m512i load_next_units(const wide_char* p, std::size_t left) noexcept {
-    return load_units(p + 1, left - 1 < step_units ? left - 1 : step_units);
-}
-
-inline __mmask32 at_least_0x80(__m512i v) noexcept {
-    return _mm512_test_epi16_mask(v, _mm512_set1_epi16(static_cast<short>(0xFF80)));
-}
-inline __mmask32 at_least_0x800(__m512i v) noexcept {
-    return _mm512_test_epi16_mask(v, _mm512_set1_epi16(static_cast<short>(0xF800)));
-}
-// Units whose top bits (under mask) are value.
-inline __mmask32 units_like(__m512i v, int mask, int value) noexcept {
-    return _mm512_cmpeq_epi16_mask(_mm512_and_si512(v, _mm512_set1_epi16(static_cast<short>(mask))),
-                                   _mm512_set1_epi16(static_cast<short>(value)));
-}
-
-// Lanes of the high surrogates that a low surrogate follows.
-inline __mmask32 paired_highs(__m512i v, __m512i next) noexcept {
-    return units_like(v, 0xFC00, 0xD800) & units_like(next, 0xFC00, 0xDC00);
-}
+#include "avx512_lanes.hpp"
+#include "scalar.hpp"
 
 inline __m512i set16(int value) noexcept { return _mm512_set1_epi16(static_cast<short>(value)); }
 
@@ -140,10 +108,6 @@ inline bool any_width_step(__m512i v, __m512i next, __mmask32 emit, __mmask32 pa
     return true;
 }
 
-}  // namespace to_utf8_steps
-
-namespace to_utf8_steps {
-
 // One step at p: 32 units when Full (then p + 32 < end and room >= 96, the
 // most any 32 units produce), else what is left up to 32, and only if its
 // bytes fit in room (false, nothing done, when they do not).
@@ -189,12 +153,11 @@ inline bool step(const wide_char*& p, const wide_char* end, char*& out, std::siz
     return true;
 }
 
-}  // namespace to_utf8_steps
-
-transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wide_char* begin,
-                                          const wide_char* end) noexcept {
-    namespace s = to_utf8_steps;
-    const wide_char* p = begin;
+inline void steps(conversion<char, wide_char>& c) noexcept {
+    const wide_char* p = c.in;
+    const wide_char* const end = c.end;
+    char* out = c.out;
+    std::size_t room = c.room;
     // Steps in a row that were ASCII alone: after two, a run of ASCII is
     // likely and goes 64 units at a time (not before: text with an accent
     // every few words would mispredict that branch).
@@ -206,14 +169,13 @@ transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wid
             // Units below 0x800 (the common case of text in Latin, Greek or
             // Cyrillic letters) right here, the other steps in step.
             const __m512i v = _mm512_loadu_si512(p);
-            const __mmask32 wide = s::at_least_0x80(v);
-            if (s::at_least_0x800(v) != 0) {
-                s::step<true>(p, end, out, room, ascii_steps);
+            const __mmask32 wide = at_least_0x80(v);
+            if (at_least_0x800(v) != 0) {
+                step<true>(p, end, out, room, ascii_steps);
                 continue;
             }
-            const __m512i bytes = s::two_byte_lanes(v, wide);
-            const unsigned produced = s::put_kept(out, bytes,
-                                                  _mm512_test_epi8_mask(bytes, bytes) | 0x5555555555555555ull);
+            const __m512i bytes = two_byte_lanes(v, wide);
+            const unsigned produced = put_kept(out, bytes, _mm512_test_epi8_mask(bytes, bytes) | 0x5555555555555555ull);
             p += 32;
             out += produced;
             room -= produced;
@@ -223,7 +185,7 @@ transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wid
                 while (end - p >= 64 && room >= 64) {
                     const __m512i a = _mm512_loadu_si512(p);
                     const __m512i b = _mm512_loadu_si512(p + 32);
-                    if (s::at_least_0x80(_mm512_or_si512(a, b)) != 0) break;
+                    if (at_least_0x80(_mm512_or_si512(a, b)) != 0) break;
                     // (The masked form keeps a compiler from warning about
                     // the unmasked one's undefined input.)
                     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~0u, a));
@@ -234,59 +196,18 @@ transcode_result<char, wide_char> to_utf8(char* out, std::size_t room, const wid
                 }
             }
         }
-        if (p == end) return {out, end, true};
-        if (!s::step<false>(p, end, out, room, ascii_steps)) break;
+        if (p == end || !step<false>(p, end, out, room, ascii_steps)) break;
     }
-    return utf16_to_utf8<kernel_blocks>(out, room, p, end);
+    // What the steps leave (a room too short for the next step): the scalar
+    // loop, which stops exactly where the plain loop does.
+    c.in = p;
+    c.out = out;
+    c.room = room;
 }
 
-std::size_t utf8_length(const wide_char* begin, const wide_char* end, bool& surrogates) noexcept {
-    namespace s = to_utf8_steps;
-    // One byte per unit, one more from 0x80, one more from 0x800; a pair is
-    // four bytes where its units count six; an unpaired surrogate is U+FFFD,
-    // three.
-    const wide_char* p = begin;
-    std::size_t length = 0;
-    // 64 units at a time while the unit after them is there; ASCII alone
-    // counts at once. Pairs come from the masks (a high surrogate whose next
-    // unit is a low one), without a branch: in text with a stray surrogate
-    // here and there it would mispredict.
-    std::uint64_t any_surrogate = 0;
-    while (end - p > 64) {
-        const __m512i a = _mm512_loadu_si512(p);
-        const __m512i b = _mm512_loadu_si512(p + 32);
-        if (s::at_least_0x80(_mm512_or_si512(a, b)) == 0) {
-            length += 64;
-            p += 64;
-            continue;
-        }
-        const auto both = [](__mmask32 first, __mmask32 second) {
-            return static_cast<std::uint64_t>(first) | (static_cast<std::uint64_t>(second) << 32);
-        };
-        const std::uint64_t wide = both(s::at_least_0x80(a), s::at_least_0x80(b));
-        const std::uint64_t wider = both(s::at_least_0x800(a), s::at_least_0x800(b));
-        const std::uint64_t high = both(s::units_like(a, 0xFC00, 0xD800), s::units_like(b, 0xFC00, 0xD800));
-        const std::uint64_t low = both(s::units_like(a, 0xFC00, 0xDC00), s::units_like(b, 0xFC00, 0xDC00));
-        const std::uint64_t low_after = static_cast<std::uint64_t>((static_cast<std::uint16_t>(p[64]) & 0xFC00u) ==
-                                                                   0xDC00u);
-        const std::uint64_t pairs = high & ((low >> 1) | (low_after << 63));
-        any_surrogate |= high | low;
-        length += 64 + static_cast<std::size_t>(_mm_popcnt_u64(wide) + _mm_popcnt_u64(wider)) -
-                  2 * static_cast<std::size_t>(_mm_popcnt_u64(pairs));
-        p += 64;
-    }
-    surrogates = any_surrogate != 0;
-    while (p != end) {
-        const std::size_t left = static_cast<std::size_t>(end - p);
-        const unsigned n = s::step_size(left);
-        const __m512i v = s::load_units(p, n);
-        length += n +
-                  static_cast<std::size_t>(_mm_popcnt_u32(s::at_least_0x80(v)) + _mm_popcnt_u32(s::at_least_0x800(v)));
-        if (s::units_like(v, 0xF800, 0xD800) != 0) {
-            surrogates = true;
-            length -= 2 * static_cast<std::size_t>(_mm_popcnt_u32(s::paired_highs(v, s::load_next_units(p, left))));
-        }
-        p += n;
-    }
-    return length;
+transcode_result<char, wide_char> utf16_to_utf8(char* out, std::size_t room, const wide_char* begin,
+                                                const wide_char* end) noexcept {
+    return convert(out, room, begin, end, steps);
 }
+
+#include "target_end.hpp"

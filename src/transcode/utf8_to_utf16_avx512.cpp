@@ -1,7 +1,8 @@
-// The AVX-512 kernel's conversion from UTF-8 and its count, included by
-// avx512.cpp inside its target region and namespace.
+// UTF-8 to UTF-16 in the AVX-512 kernel (BW, VL and VBMI2: AMD Zen 4 and
+// later, Intel Ice Lake and later), after Clausecker and Lemire's AVX-512
+// transcoding.
 //
-// Both go in steps of 64 bytes (masked loads at the end, so a short name is
+// It goes in steps of 64 bytes (masked loads at the end, so a short name is
 // one or two steps with no copy). A step starts where the codec begins a
 // sequence and converts the characters that begin before the last lead of
 // its bytes (before the end, when the end lies in them), after checking them
@@ -14,24 +15,12 @@
 // the result. Bytes move across the register only by compress and 16-bit
 // permutes: the kernel's choice does not ask for byte permutes (VBMI).
 
-// GCC 12 takes the undefined upper lanes of its own 512-bit intrinsics for
-// uninitialized values at -O2 (a false alarm fixed in later versions).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#define WEXAL_KERNEL avx512
+#define WEXAL_KERNEL_TARGET "avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi2"
+#include "target_begin.hpp"
 
-// Bit masks of 64 lanes: the first n (n up to 64), and the highest set one.
-inline std::uint64_t first_lanes(unsigned n) noexcept { return _bzhi_u64(~std::uint64_t{0}, n); }
-inline unsigned highest_lane(std::uint64_t mask) noexcept {
-#if defined(_MSC_VER) && !defined(__clang__)
-    unsigned long index = 0;
-    _BitScanReverse64(&index, mask);
-    return static_cast<unsigned>(index);
-#else
-    return 63u - static_cast<unsigned>(__builtin_clzll(mask));
-#endif
-}
+#include "avx512_lanes.hpp"
+#include "scalar.hpp"
 
 // One step from p over n bytes (1 to 64; zeros past them).
 struct utf8_step {
@@ -210,10 +199,11 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
     return written;
 }
 
-transcode_result<wide_char, char> to_utf16(wide_char* out, std::size_t room, const char* begin,
-                                           const char* end) noexcept {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
-    const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
+inline void steps(conversion<wide_char, char>& c) noexcept {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(c.in);
+    const unsigned char* const e = reinterpret_cast<const unsigned char*>(c.end);
+    wide_char* out = c.out;
+    std::size_t room = c.room;
     while (p != e) {
         const std::size_t left = static_cast<std::size_t>(e - p);
         const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
@@ -241,123 +231,24 @@ transcode_result<wide_char, char> to_utf16(wide_char* out, std::size_t room, con
         if (s.codec) {
             // One sequence as the plain loop takes it.
             const unsigned char* q = p;
-            const code_point c = decode_or_replace<utf8_codec>(q, e);
-            const std::size_t width = static_cast<std::size_t>(utf16_codec::width(c));
+            const code_point cp = decode_or_replace<utf8_codec>(q, e);
+            const std::size_t width = static_cast<std::size_t>(utf16_codec::width(cp));
             if (room < width) break;
-            out = utf16_codec::encode(c, out);
+            out = utf16_codec::encode(cp, out);
             room -= width;
             p = q;
         }
     }
-    // What the steps leave (a buffer too short for the next step): the
-    // shared loops, which stop exactly where the plain loop does.
-    return utf8_to_utf16<kernel_blocks>(out, room, reinterpret_cast<const char*>(p), end);
+    // What the steps leave (a room too short for the next step): the scalar
+    // loop, which stops exactly where the plain loop does.
+    c.in = reinterpret_cast<const char*>(p);
+    c.out = out;
+    c.room = room;
 }
 
-// The count validates whole 64-byte blocks and decodes nothing. What the
-// leads of one block ask of the next (continuations in its first three lanes,
-// a second byte in range after F0 or F4) is carried over as bits, so
-// blocks follow one another without a cut at the last lead. A valid block
-// adds one unit per byte that is not a continuation and one more per
-// four-byte lead. At the first fault the characters before the faulty
-// sequence are counted (the one cut short may have begun in the block
-// before, whose count then gives it back) and the codec takes that sequence,
-// so the count is the conversion's, each malformed sequence one U+FFFD.
-std::size_t utf16_length(const char* begin, const char* end) noexcept {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
-    const unsigned char* const e = reinterpret_cast<const unsigned char*>(end);
-    std::size_t length = 0;
-    std::uint64_t carry = 0;   // the continuations the last block's leads ask for here
-    std::uint64_t second = 0;  // the last block ended in F0 or F4 (bits 0 and 1)
-    // The sequence cut short at p began in the last block: its units go back
-    // and p goes back to its lead.
-    const auto give_back = [&] {
-        while (utf8_codec::is_continuation(p[-1])) --p;
-        --p;
-        length -= *p >= 0xF0u ? 2 : 1;
-    };
-    while (p != e) {
-        const std::size_t left = static_cast<std::size_t>(e - p);
-        const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
-        const unsigned char* const base = p;
-        const __m512i bytes = n == 64 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8(first_lanes(n), p);
-        if ((_mm512_movepi8_mask(bytes) | carry) == 0) {
-            p += n;
-            length += n;
-            continue;
-        }
-        const std::uint64_t continuation = _mm512_cmplt_epi8_mask(bytes, _mm512_set1_epi8(-0x40));  // 80..BF
-        const std::uint64_t two = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x40));
-        const std::uint64_t three = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x20));
-        const std::uint64_t four = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x10));
-        // Continuations exactly where the leads ask for them (a character
-        // cut short by the end shows at lane n, a zero), and no lead that
-        // begins nothing: C0, C1, F5..FF.
-        const std::uint64_t misplaced = (((two << 1) | (three << 2) | (four << 3) | carry) ^ continuation);
-        std::uint64_t faults = misplaced |
-                               _mm512_cmpeq_epi8_mask(_mm512_and_si512(bytes, _mm512_set1_epi8(-2)),
-                                                      _mm512_set1_epi8(-0x40)) |
-                               _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x0B));
-        // Faults that cut a character short (a lead where a continuation is
-        // due, a second byte out of range): the sequence begins at its lead.
-        std::uint64_t cut = misplaced & ~continuation;
-        std::uint64_t bad_second = 0;
-        if ((four | second) != 0) {
-            // Four bytes out of range after F0 (overlong) and F4 (above
-            // U+10FFFF) are one U+FFFD, not a pair. Three out of range (after
-            // E0 or ED) are one U+FFFD too, the unit they count for anyway.
-            const std::uint64_t f0 = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(-0x10));
-            const std::uint64_t f4 = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(-0x0C));
-            const std::uint64_t below_90 = _mm512_cmplt_epu8_mask(bytes, _mm512_set1_epi8(-0x70));
-            bad_second = (((f0 << 1) | (second & 1u)) & below_90) | (((f4 << 1) | (second >> 1)) & ~below_90);
-            faults |= bad_second;
-            cut |= bad_second;
-            second = (f0 >> 63) | (f4 >> 63) << 1;
-        }
-        faults &= first_lanes(n + 1);
-        const std::uint64_t leads = ~continuation & first_lanes(n);
-        if (faults == 0) {
-            length += static_cast<std::size_t>(_mm_popcnt_u64(leads)) + static_cast<std::size_t>(_mm_popcnt_u64(four));
-            carry = (two >> 63) | (three >> 62) | (four >> 61);
-            p += n;
-            continue;
-        }
-        // The faulty sequence begins at the first fault, or at the last lead
-        // before it when the fault cuts a character short.
-        const unsigned first = static_cast<unsigned>(_tzcnt_u64(faults));
-        unsigned start = first;
-        if ((cut >> first & 1u) != 0) {
-            const std::uint64_t before = leads & first_lanes(first);
-            start = before != 0 ? highest_lane(before) : 0;
-            if (before == 0) give_back();
-        }
-        const std::uint64_t counted = first_lanes(start);
-        length += static_cast<std::size_t>(_mm_popcnt_u64(leads & counted)) +
-                  static_cast<std::size_t>(_mm_popcnt_u64(four & counted));
-        if ((bad_second >> first & 1u) == 0) {
-            // A byte that begins nothing is one U+FFFD, and so is a character
-            // cut short, up to the byte that cuts it (which begins the next
-            // sequence): the codec's result without its branches.
-            length += 1;
-            p = base + first + ((cut >> first & 1u) ^ 1u);
-        } else {
-            p += start;  // or at the lead given back, in the block before
-            const char* q = reinterpret_cast<const char*>(p);
-            length += static_cast<std::size_t>(utf16_codec::width(decode_or_replace<utf8_codec>(q, end)));
-            p = reinterpret_cast<const unsigned char*>(q);
-        }
-        carry = 0;
-        second = 0;
-    }
-    if (carry != 0) {
-        // The input ends inside the last block's last character.
-        give_back();
-        const char* q = reinterpret_cast<const char*>(p);
-        while (q != end) length += static_cast<std::size_t>(utf16_codec::width(decode_or_replace<utf8_codec>(q, end)));
-    }
-    return length;
+transcode_result<wide_char, char> utf8_to_utf16(wide_char* out, std::size_t room, const char* begin,
+                                                const char* end) noexcept {
+    return convert(out, room, begin, end, steps);
 }
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "target_end.hpp"

@@ -1,0 +1,164 @@
+// The scalar step and the scalar loop: the part of every conversion that
+// goes one code point at a time, written once for all kernels. Included by a
+// kernel's file inside its region (target_begin.hpp), so each kernel has its
+// own copy built for its instruction set.
+//
+// convert() is the whole conversion: the kernel's steps as far as they go,
+// then the scalar loop for what they leave (see the contract in
+// kernels.hpp). The portable kernel has no steps: it is the scalar loop.
+//
+// No include guard: included once per kernel file, inside its namespace.
+
+// One sequence at c.in (c.in != c.end) as the plain loop converts it, each
+// rejected sequence one U+FFFD; false, changing nothing, when it does not fit
+// in the room left.
+template <typename Out, typename In>
+inline bool scalar_step(conversion<Out, In>& c) noexcept {
+    const In* p = c.in;
+    const code_point cp = decode_or_replace<codec_for_t<In>>(p, c.end);
+    const std::size_t width = static_cast<std::size_t>(codec_for_t<Out>::width(cp));
+    if (c.room < width) return false;
+    c.out = codec_for_t<Out>::encode(cp, c.out);
+    c.room -= width;
+    c.in = p;
+    return true;
+}
+
+// Index of the lowest set bit; mask must not be 0.
+inline unsigned lowest_set_bit(std::uint32_t mask) noexcept {
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long index = 0;
+    _BitScanForward(&index, mask);
+    return static_cast<unsigned>(index);
+#else
+    return static_cast<unsigned>(__builtin_ctz(mask));
+#endif
+}
+
+inline bool is_continuation_byte(unsigned b) noexcept { return (b & 0xC0u) == 0x80u; }
+
+inline std::uint64_t load_u64(const void* p) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The scalar loop from UTF-8: to the end, or to the first code point that
+// does not fit. Well-formed sequences are decoded inline and ASCII goes
+// eight bytes at a time; everything else is the scalar step.
+inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(c.in);
+    const unsigned char* const end = reinterpret_cast<const unsigned char*>(c.end);
+    wide_char* out = c.out;
+    std::size_t room = c.room;
+    while (p != end && room >= 2) {
+        const unsigned b0 = *p;
+        const std::size_t left = static_cast<std::size_t>(end - p);
+        if (b0 < 0x80u) {
+            if (left >= 8 && room >= 8 && (load_u64(p) & 0x8080808080808080u) == 0) {
+                for (std::size_t i = 0; i < 8; ++i) out[i] = static_cast<wide_char>(p[i]);
+                p += 8;
+                out += 8;
+                room -= 8;
+                continue;
+            }
+            *out++ = static_cast<wide_char>(b0);
+            ++p;
+            --room;
+            continue;
+        }
+        if (b0 - 0xC2u < 0x1Eu) {  // C2..DF
+            if (left >= 2 && is_continuation_byte(p[1])) {
+                *out++ = static_cast<wide_char>(((b0 & 0x1Fu) << 6) | (p[1] & 0x3Fu));
+                p += 2;
+                --room;
+                continue;
+            }
+        } else if ((b0 & 0xF0u) == 0xE0u) {  // E0..EF
+            if (left >= 3 && is_continuation_byte(p[1]) && is_continuation_byte(p[2])) {
+                const code_point cp = ((b0 & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+                if (cp >= 0x800u && (cp & 0xF800u) != 0xD800u) {  // neither overlong nor a surrogate
+                    *out++ = static_cast<wide_char>(cp);
+                    p += 3;
+                    --room;
+                    continue;
+                }
+            }
+        } else if (b0 - 0xF0u < 0x05u) {  // F0..F4
+            if (left >= 4 && is_continuation_byte(p[1]) && is_continuation_byte(p[2]) && is_continuation_byte(p[3])) {
+                const code_point cp = ((b0 & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
+                                      (p[3] & 0x3Fu);
+                if (cp - 0x10000u < 0x100000u) {  // neither overlong nor above U+10FFFF
+                    const code_point v = cp - 0x10000u;
+                    out[0] = static_cast<wide_char>(0xD800u | (v >> 10));
+                    out[1] = static_cast<wide_char>(0xDC00u | (v & 0x3FFu));
+                    out += 2;
+                    p += 4;
+                    room -= 2;
+                    continue;
+                }
+            }
+        }
+        const char* q = reinterpret_cast<const char*>(p);
+        const code_point cp = decode_or_replace<utf8_codec>(q, c.end);
+        out = utf16_codec::encode(cp, out);
+        room -= static_cast<std::size_t>(utf16_codec::width(cp));
+        p = reinterpret_cast<const unsigned char*>(q);
+    }
+    c.in = reinterpret_cast<const char*>(p);
+    c.out = out;
+    c.room = room;
+    // The last unit of room: a code point of one unit may still fit.
+    while (c.in != c.end && scalar_step(c)) {}
+}
+
+// The scalar loop from UTF-16: the plain loop (nothing measured beats it on
+// what the steps leave, least of all when the text is not in the cache yet).
+inline void scalar_loop(conversion<char, wide_char>& c) noexcept {
+    while (c.in != c.end && scalar_step(c)) {}
+}
+
+// The conversion of [begin, end) into room units: the kernel's steps, then
+// the scalar loop. Writes no terminator and nothing past the result.
+template <typename Out, typename In, typename Steps>
+inline transcode_result<Out, In> convert(Out* out, std::size_t room, const In* begin, const In* end,
+                                         Steps steps) noexcept {
+    conversion<Out, In> c{begin, end, out, room};
+    steps(c);
+    scalar_loop(c);
+    return {c.out, c.in, c.in == c.end};
+}
+
+// The counts' scalar part: UTF-16 units for the UTF-8 bytes of [p, end), one
+// sequence at a time as the conversion takes them, ASCII eight bytes at a
+// time.
+inline std::size_t scalar_utf16_length(const char* p, const char* end) noexcept {
+    std::size_t length = 0;
+    while (p != end) {
+        if (end - p >= 8 && (load_u64(p) & 0x8080808080808080u) == 0) {
+            p += 8;
+            length += 8;
+            continue;
+        }
+        length += static_cast<std::size_t>(utf16_codec::width(decode_or_replace<utf8_codec>(p, end)));
+    }
+    return length;
+}
+
+// UTF-8 bytes for the UTF-16 units of [p, end): 1, 2 or 3 per unit below
+// 0x80, 0x800 and above; a lead followed by a trail is one 4-byte character
+// (3 + 3 - 2); an unpaired surrogate is U+FFFD, 3 bytes, like any unit from
+// 0x800. Sets surrogates when there is a unit from 0xD800 to 0xDFFF, and
+// leaves it alone otherwise.
+inline std::size_t scalar_utf8_length(const wide_char* p, const wide_char* end, bool& surrogates) noexcept {
+    std::size_t length = 0;
+    for (; p != end; ++p) {
+        const unsigned u = static_cast<std::uint16_t>(*p);
+        length += u < 0x80u ? 1 : u < 0x800u ? 2 : 3;
+        if (u - 0xD800u < 0x800u) {
+            surrogates = true;
+            if (u < 0xDC00u && end - p > 1 && static_cast<std::uint16_t>(p[1]) - 0xDC00u < 0x400u) length -= 2;
+        }
+    }
+    return length;
+}
