@@ -3,6 +3,7 @@
 // codecs step by step. These tests hold the two to the same result for the
 // same call: the same return value and the same buffer contents, unit for
 // unit, including what lies after the terminator and past the capacity.
+#include <wexal/u8port/convert.hpp>
 #include <wexal/u8port/transcode.hpp>
 #include "support/transcode_reference.hpp"
 
@@ -173,13 +174,20 @@ testing::AssertionResult same_as_reference(const std::basic_string<In>& input, s
     return same_as_reference<Out>(placed.begin(), placed.end(), capacity, out_alignment);
 }
 
+// The plain loop's conversion of the whole input.
+template <typename Out, typename In>
+std::basic_string<Out> reference_of(const std::basic_string<In>& input) {
+    constexpr std::size_t max_width = sizeof(Out) == 1 ? 4 : 2;
+    std::vector<Out> out(input.size() * max_width + 1);
+    const auto r = wexal::u8port::detail::transcode_counted_reference(out.data(), out.size(), input.data(),
+                                                                      input.data() + input.size());
+    return std::basic_string<Out>(out.data(), r.out);
+}
+
 // The number of units the whole conversion needs, terminator included.
 template <typename Out, typename In>
 std::size_t needed_capacity(const std::basic_string<In>& input) {
-    constexpr std::size_t max_width = sizeof(Out) == 1 ? 4 : 2;
-    std::vector<Out> out(input.size() * max_width + 1);
-    transcode_reference(out.data(), out.size(), input.data(), input.data() + input.size());
-    return std::char_traits<Out>::length(out.data()) + 1;
+    return reference_of<Out>(input).size() + 1;
 }
 
 // Random text of an exact length, in four flavours: mostly ASCII; well-formed
@@ -566,6 +574,56 @@ TRANSCODE_TEST(FileNamesOneByOne) {
         const wide_string wide_name = wexal::bench::to_utf16(name);
         ASSERT_TRUE(same_as_reference<char>(wide_name, 256, 0, 0));
         ASSERT_TRUE(same_as_reference<char>(wide_name, 16, 0, 0));
+    }
+}
+
+// Text in pieces: random text with bad input, cut at every position into two
+// pieces and into random pieces (empty ones too), converts as the whole text
+// does in one call, which is the plain loop's result; both modes, both ways.
+template <typename Converter, typename In, typename Whole>
+void check_pieces(prng& random, const std::basic_string<In>& text, Whole whole, bool lossless) {
+    using Out = typename decltype(whole(text))::value_type;
+    const auto expected = whole(text);
+    if (!lossless) {
+        ASSERT_EQ(expected, reference_of<Out>(text));
+    }
+    const auto in_pieces = [&](const std::vector<std::size_t>& cuts) {
+        Converter converter = lossless ? Converter(wexal::u8port::lossless) : Converter();
+        std::basic_string<Out> out;
+        std::size_t from = 0;
+        for (const std::size_t cut : cuts) {
+            converter.append(std::basic_string_view<In>(text.data() + from, cut - from), out);
+            from = cut;
+        }
+        converter.append(std::basic_string_view<In>(text.data() + from, text.size() - from), out);
+        converter.finish(out);
+        return out;
+    };
+    for (std::size_t cut = 0; cut <= text.size(); cut += text.size() < 600 ? 1 : 1 + random.below(997)) {
+        ASSERT_EQ(in_pieces({cut}), expected) << "cut at " << cut << " of " << hex(text.data(), text.size());
+    }
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = random.below(4); at < text.size(); at += random.below(random.chance(80) ? 6 : 9000))
+        cuts.push_back(at);
+    ASSERT_EQ(in_pieces(cuts), expected);
+}
+
+TRANSCODE_TEST(TextInPiecesConvertsAsTheWholeText) {
+    namespace u8 = wexal::u8port;
+    prng random(5);
+    for (int i = 0; i < 300; ++i) {
+        const std::size_t length = i % 50 == 0 ? 20000 + random.below(20000) : random.below(200);
+        const flavour kind = i % 3 == 0 ? flavour::runs : flavour::hostile;
+        const std::string s = random_utf8(random, length, kind);
+        const wide_string u = random_utf16(random, length, kind);
+        check_pieces<u8::widener>(
+            random, s, [](const std::string& t) { return u8::widen(t); }, false);
+        check_pieces<u8::widener>(
+            random, s, [](const std::string& t) { return u8::widen(t, u8::lossless); }, true);
+        check_pieces<u8::narrower>(
+            random, u, [](const wide_string& t) { return u8::narrow(t); }, false);
+        check_pieces<u8::narrower>(
+            random, u, [](const wide_string& t) { return u8::narrow(t, u8::lossless); }, true);
     }
 }
 

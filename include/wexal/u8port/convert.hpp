@@ -3,9 +3,10 @@
 //
 // The default forms never fail on bad input: each malformed UTF-8 sequence and
 // each unpaired surrogate becomes U+FFFD, with the codecs' rules, exactly as
-// transcode gives it. The result has the exact size, allocated once (nothing
-// for a result that fits the string's own small buffer); embedded NULs are
-// converted like any other character.
+// transcode gives it. The result is made in one pass, allocated once as a
+// rule (nothing for a result that fits the string's own small buffer), with
+// at most a sixteenth of spare room; embedded NULs are converted like any
+// other character.
 //
 // The lossless forms (WTF-8, on request with the tag lossless) keep unpaired
 // surrogates, which Windows allows in file names and other strings:
@@ -47,8 +48,9 @@ inline constexpr lossless_t lossless{};
 
 namespace detail {
 
-// A string of exactly the units transcode gives for [begin, end): sized
-// first, so that it is allocated once and keeps no spare room. A long one is
+// A string of exactly the units transcode gives for [begin, end), for the
+// pairs the public headers convert inline (UTF-8 to UTF-8): sized first, so
+// that it is allocated once and keeps no spare room. A long one is
 // reserved and filled from a small buffer, not made at its size: making it
 // writes every unit once more, one at a time for 16-bit units.
 template <typename Out, typename In>
@@ -94,6 +96,43 @@ inline wide_string widen(const char* wtf8, lossless_t tag) {
 inline std::string narrow(const wide_char* utf16, lossless_t tag) {
     return utf16 == nullptr ? std::string() : narrow(wide_string_view(utf16), tag);
 }
+
+// Text that arrives in pieces (a child's output, a socket, a file read in
+// blocks), converted piece by piece: append converts a piece and adds it to
+// out, holding back a sequence cut at the piece's end until the next piece;
+// finish ends the text (a sequence still held becomes what the whole text's
+// conversion makes of it: U+FFFD, or in the lossless narrower the 3-byte form
+// of a lone high surrogate) and makes the object ready for a new text. The
+// pieces' results joined are always the one-call result of the whole text
+// (widen, narrow, or with lossless their lossless forms), wherever the
+// pieces are cut.
+class widener {
+public:
+    widener() noexcept = default;
+    explicit widener(lossless_t) noexcept : lossless_(true) {}
+
+    WEXAL_U8PORT_API void append(std::string_view piece, wide_string& out);
+    WEXAL_U8PORT_API void finish(wide_string& out);
+
+private:
+    char held_[4] = {};
+    std::size_t held_size_ = 0;
+    bool lossless_ = false;
+};
+
+class narrower {
+public:
+    narrower() noexcept = default;
+    explicit narrower(lossless_t) noexcept : lossless_(true) {}
+
+    WEXAL_U8PORT_API void append(wide_string_view piece, std::string& out);
+    WEXAL_U8PORT_API void finish(std::string& out);
+
+private:
+    wide_char held_[2] = {};
+    std::size_t held_size_ = 0;
+    bool lossless_ = false;
+};
 
 #if defined(__cpp_char8_t)
 template <typename C, detail::if_char8_unit<C> = 0>
