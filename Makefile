@@ -114,9 +114,14 @@ BENCH_PACKAGES := cmake make g++ libgtest-dev libbenchmark-dev libicu-dev python
 BENCH_REPETITIONS ?= 5
 BENCH_MIN_TIME ?= 0.1
 BENCH_FILTER ?= .
+# BENCH_KERNEL=avx2: the library's rows with that kernel as the best (the
+# targets then hold it to the rival's AVX2 kernel); results in build/bench-avx2.
+BENCH_KERNEL ?=
 # Debian's Python. No chart is drawn unless python3-matplotlib is there: it is
 # not installed, since it brings a C++ library collection with it.
 BENCH_PYTHON ?= /usr/bin/python3
+
+BENCH_OUT = $(BENCH_DIR)$(if $(BENCH_KERNEL),-$(BENCH_KERNEL))
 
 .PHONY: bench
 bench:
@@ -124,11 +129,13 @@ bench:
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	  -DWEXAL_BUILD_BENCH=ON -DWEXAL_BUILD_EXAMPLES=OFF >/dev/null
 	cmake --build $(BENCH_DIR) --target wexal_bench -j2
-	$(BENCH_DIR)/bin/wexal_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
+	mkdir -p $(BENCH_OUT)
+	$(BENCH_DIR)/bin/wexal_bench $(if $(BENCH_KERNEL),--wexal_kernel=$(BENCH_KERNEL)) \
+	  --benchmark_repetitions=$(BENCH_REPETITIONS) \
 	  --benchmark_min_time=$(BENCH_MIN_TIME) --benchmark_enable_random_interleaving=true \
 	  --benchmark_report_aggregates_only=true --benchmark_filter='$(BENCH_FILTER)' \
-	  --benchmark_out=$(BENCH_DIR)/results.json --benchmark_out_format=json
-	$(BENCH_PYTHON) bench/report.py $(BENCH_DIR)/results.json $(BENCH_DIR)
+	  --benchmark_out=$(BENCH_OUT)/results.json --benchmark_out_format=json
+	$(BENCH_PYTHON) bench/report.py $(BENCH_OUT)/results.json $(BENCH_OUT)
 
 # Clang as the second compiler for Windows: Debian's clang++ and lld against
 # the mingw-w64 headers and libstdc++; the libraries and tests under Wine.

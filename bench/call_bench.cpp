@@ -23,6 +23,7 @@
 #include "support/counting_allocator.hpp"
 #include "support/fake_environment.hpp"
 #include "support/fake_platform.hpp"
+#include "support/transcode_reference.hpp"
 #include "windows/win32.hpp"
 
 namespace wexal {
@@ -118,6 +119,23 @@ void register_wrapper_benchmarks() {
         const std::string name = name_of_40_bytes();
         run_counted(state, [&] {
             u8port::wide_char out[256];
+            benchmark::DoNotOptimize(
+                u8port::detail::transcode_reference(out, 256, name.data(), name.data() + name.size()));
+            benchmark::ClobberMemory();
+        });
+    });
+    add_benchmark("call/convert40/transcode_into_utf8", [](benchmark::State& state) {
+        const wide_string name = to_utf16(name_of_40_bytes());
+        run_counted(state, [&] {
+            char out[256];
+            benchmark::DoNotOptimize(u8port::transcode_into(out, 256, name.data(), name.data() + name.size()));
+            benchmark::ClobberMemory();
+        });
+    });
+    add_benchmark("call/convert40/reference_utf8", [](benchmark::State& state) {
+        const wide_string name = to_utf16(name_of_40_bytes());
+        run_counted(state, [&] {
+            char out[256];
             benchmark::DoNotOptimize(
                 u8port::detail::transcode_reference(out, 256, name.data(), name.data() + name.size()));
             benchmark::ClobberMemory();

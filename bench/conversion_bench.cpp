@@ -309,6 +309,50 @@ void register_kernels(corpus_kind kind) {
 }
 
 #if defined(WEXAL_BENCH_HAS_SIMDUTF)
+// The rival driven as a user must drive it to replace what is malformed (it
+// only validates): validate up to the error it reports, convert the valid
+// stretch, write U+FFFD, skip the bad sequence as the codec does, go on.
+template <typename Out, typename In, typename Validate, typename Convert>
+std::size_t rival_with_replacement(const In* p, const In* end, Out* out, Validate validate, Convert convert) {
+    Out* const start = out;
+    while (p != end) {
+        const simdutf::result r = validate(p, static_cast<std::size_t>(end - p));
+        out += convert(p, r.count, out);
+        if (r.error == simdutf::error_code::SUCCESS) break;
+        p += r.count;
+        u8port::codec_for_t<In>::decode(p, end);
+        out = u8port::codec_for_t<Out>::encode(u8port::replacement_code_point, out);
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+void register_simdutf_replacement(const simdutf::implementation* impl) {
+    add_benchmark(std::string(u8to16) + "/invalid/simdutf_replace", [impl](benchmark::State& state) {
+        run_calls<wide_char>(
+            state, utf8_calls(corpus_kind::invalid), 2, [impl](const std::string& in, wide_char* out, std::size_t) {
+                return rival_with_replacement(
+                    in.data(), in.data() + in.size(), out,
+                    [impl](const char* p, std::size_t n) { return impl->validate_utf8_with_errors(p, n); },
+                    [impl](const char* p, std::size_t n, wide_char* o) {
+                        return impl->convert_valid_utf8_to_utf16le(p, n, reinterpret_cast<char16_t*>(o));
+                    });
+            });
+    });
+    add_benchmark(std::string(u16to8) + "/invalid/simdutf_replace", [impl](benchmark::State& state) {
+        run_calls<char>(
+            state, utf16_calls(corpus_kind::invalid), 3, [impl](const wide_string& in, char* out, std::size_t) {
+                return rival_with_replacement(
+                    in.data(), in.data() + in.size(), out,
+                    [impl](const wide_char* p, std::size_t n) {
+                        return impl->validate_utf16le_with_errors(reinterpret_cast<const char16_t*>(p), n);
+                    },
+                    [impl](const wide_char* p, std::size_t n, char* o) {
+                        return impl->convert_valid_utf16le_to_utf8(reinterpret_cast<const char16_t*>(p), n, o);
+                    });
+            });
+    });
+}
+
 // The rival, on valid input only (it stops at a malformed sequence): its
 // best kernel here and its AVX2 kernel, rows "<direction>/<corpus>/simdutf_<kernel>".
 void register_simdutf(corpus_kind kind) {
@@ -340,6 +384,7 @@ void register_conversion_benchmarks() {
     for (const corpus_kind kind : all_corpus_kinds) register_kernels(kind);
 #if defined(WEXAL_BENCH_HAS_SIMDUTF)
     for (const corpus_kind kind : all_corpus_kinds) register_simdutf(kind);
+    register_simdutf_replacement(simdutf::get_active_implementation());
 #endif
     for (const corpus_kind kind : all_corpus_kinds) {
         if (kind != corpus_kind::names) register_sizes(kind);

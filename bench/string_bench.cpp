@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <wexal/u8port/convert.hpp>
@@ -42,10 +43,10 @@ void run_each(benchmark::State& state, const std::vector<std::basic_string<In>>&
 }
 
 // The rows of one direction; Convert(input) and Lossless(input) make the string.
-template <typename Out, typename In, typename Convert, typename Lossless>
+template <typename Out, typename In, typename Pieces, typename Convert, typename Lossless>
 void register_direction(const std::string& direction, corpus_kind kind,
                         std::vector<std::basic_string<In>> (*inputs)(corpus_kind), const char* convert_name,
-                        Convert convert, Lossless lossless) {
+                        const char* piece_name, Convert convert, Lossless lossless) {
     const std::string corpus = std::string("/") + corpus_name(kind) + "/";
     add_benchmark(direction + corpus + "transcode", [=](benchmark::State& state) {
         const auto in = inputs(kind);
@@ -72,6 +73,21 @@ void register_direction(const std::string& direction, corpus_kind kind,
             benchmark::DoNotOptimize(result.data());
         });
     });
+    // Text in 64 KiB pieces into a string that keeps its room from one text to
+    // the next, as a reader of a pipe would use it.
+    add_benchmark("strings/" + direction + corpus + piece_name, [=](benchmark::State& state) {
+        std::basic_string<Out> out;
+        run_each(state, inputs(kind), [&](std::size_t, const std::basic_string<In>& s) {
+            Pieces converter;
+            out.clear();
+            constexpr std::size_t piece = 65536 / sizeof(In);
+            for (std::size_t at = 0; at < s.size(); at += piece) {
+                converter.append(std::basic_string_view<In>(s).substr(at, piece), out);
+            }
+            converter.finish(out);
+            benchmark::DoNotOptimize(out.data());
+        });
+    });
     add_benchmark("strings/" + direction + corpus + convert_name + "_lossless", [=](benchmark::State& state) {
         run_each(state, inputs(kind), [&](std::size_t, const std::basic_string<In>& s) {
             const std::basic_string<Out> result = lossless(s);
@@ -89,13 +105,13 @@ std::vector<wide_string> utf16_inputs(corpus_kind kind) {
 
 void register_string_benchmarks() {
     for (const corpus_kind kind : all_corpus_kinds) {
-        register_direction<wide_char>(
-            "u8to16", kind, utf8_inputs, "widen", [](const std::string& s) { return u8port::widen(s); },
+        register_direction<wide_char, char, u8port::widener>(
+            "u8to16", kind, utf8_inputs, "widen", "widener", [](const std::string& s) { return u8port::widen(s); },
             [](const std::string& s) { return u8port::widen(s, u8port::lossless); });
     }
     for (const corpus_kind kind : all_corpus_kinds) {
-        register_direction<char>(
-            "u16to8", kind, utf16_inputs, "narrow", [](const wide_string& s) { return u8port::narrow(s); },
+        register_direction<char, wide_char, u8port::narrower>(
+            "u16to8", kind, utf16_inputs, "narrow", "narrower", [](const wide_string& s) { return u8port::narrow(s); },
             [](const wide_string& s) { return u8port::narrow(s, u8port::lossless); });
     }
 }

@@ -8,6 +8,14 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+// For the step helpers that the compiler would otherwise call, passing
+// their vectors through memory.
+#if defined(__GNUC__) || defined(__clang__)
+#define WEXAL_STEP_INLINE inline __attribute__((always_inline))
+#else
+#define WEXAL_STEP_INLINE __forceinline
+#endif
+
 // Bit masks of 64 lanes: the first n (n up to 64), and the highest set one.
 inline std::uint64_t first_lanes(unsigned n) noexcept { return _bzhi_u64(~std::uint64_t{0}, n); }
 inline unsigned highest_lane(std::uint64_t mask) noexcept {

@@ -102,9 +102,50 @@ inline __m512i utf8_lane_value(__m512i lane) noexcept {
     return _mm512_srlv_epi32(_mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000)), shift);
 }
 
-// Writes the units of the step's characters at out; returns their number.
-inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n, const utf8_step& s,
-                              wide_char* out) noexcept {
+// The bytes of a step: at p, and one, two and three places on (zeros past
+// the bytes the step may read).
+struct step_bytes {
+    __m512i at0, at1, at2, at3;
+};
+
+// The characters a step converts: their leads, and those of two bytes or
+// more, three or more, four.
+struct step_leads {
+    std::uint64_t starts, two, three, four;
+};
+
+// Units below 0x10000 of characters that have no fourth byte, 32 at a time
+// from their first three bytes (compressed to the front); count of them.
+WEXAL_STEP_INLINE unsigned put_bmp_units(__m512i b0, __m512i b1, __m512i b2, unsigned count, wide_char* out) noexcept {
+    const __m512i low6 = _mm512_set1_epi16(0x3F);
+    for (unsigned done = 0; done < count; done += 32) {
+        const __m512i x0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b0));
+        const __m512i t1 = _mm512_and_si512(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(b1)), low6);
+        const __m512i t2 = _mm512_and_si512(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(b2)), low6);
+        const __mmask32 two = _mm512_cmpge_epu16_mask(x0, _mm512_set1_epi16(0xC0));
+        const __mmask32 three = _mm512_cmpge_epu16_mask(x0, _mm512_set1_epi16(0xE0));
+        // Two bytes: five bits and six; three: four (the 16-bit shift drops
+        // the lead's marker), six and six.
+        const __m512i two_units = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(x0, _mm512_set1_epi16(0x1F)), 6),
+                                                  t1);
+        const __m512i three_units = _mm512_ternarylogic_epi32(_mm512_slli_epi16(x0, 12), _mm512_slli_epi16(t1, 6), t2,
+                                                              0xFE);  // a | b | c
+        const __m512i units = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(x0, two, two_units), three, three_units);
+        const unsigned left = count - done;
+        _mm512_mask_storeu_epi16(out + done, left >= 32 ? ~0u : _bzhi_u32(~0u, left), units);
+        b0 = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0), b0);
+        b1 = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0), b1);
+        b2 = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0), b2);
+    }
+    return count;
+}
+
+// Writes the units of the characters in leads at out; returns their number.
+// Every (tail) lets a step whose characters lie at every third byte from
+// the first take them without compressing.
+template <bool Tail>
+WEXAL_STEP_INLINE unsigned put_utf8_chars(const step_bytes& b, const step_leads& s, wide_char* out) noexcept {
+    const __m512i bytes = b.at0;
     const std::uint32_t starts_low = static_cast<std::uint32_t>(s.starts);
     const std::uint32_t starts_high = static_cast<std::uint32_t>(s.starts >> 32);
     if (s.three == 0) {
@@ -112,8 +153,8 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
         // the leads' compressed to the front, 32 bytes at a time.
         const __m512i x0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes));
         const __m512i x1 = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(bytes, 1));
-        const __m512i y0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(s.next));
-        const __m512i y1 = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(s.next, 1));
+        const __m512i y0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b.at1));
+        const __m512i y1 = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(b.at1, 1));
         const __m512i low5 = _mm512_set1_epi16(0x1F), low6 = _mm512_set1_epi16(0x3F);
         const __m512i u0 = _mm512_mask_mov_epi16(
             x0, static_cast<__mmask32>(s.two),
@@ -130,7 +171,7 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
         return count_low + count_high;
     }
     const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(s.starts));
-    if (s.four == 0 && s.starts == (s.three & 0x9249249249249249u)) {
+    if (Tail && s.four == 0 && s.starts == (s.three & 0x9249249249249249u)) {
         // Three bytes each (CJK): characters at every third byte, sixteen
         // at a time in dword lanes without looking for their leads. Each
         // lane takes the two 16-bit words around its character, then the
@@ -153,15 +194,15 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
         }
         return count;
     }
-    // Any width: the first, second, third and fourth bytes of every
-    // character, compressed to the front of four vectors, then sixteen
-    // characters at a time in dword lanes.
+    // The first, second and third bytes of every character, compressed to
+    // the front of three vectors (and the fourth, when there are four-byte
+    // ones); without four-byte characters 32 at a time in 16-bit lanes,
+    // else sixteen at a time in dword lanes.
     __m512i b0 = _mm512_maskz_compress_epi8(s.starts, bytes);
-    __m512i b1 = _mm512_maskz_compress_epi8(s.starts, s.next);
-    __m512i b2 = _mm512_maskz_compress_epi8(s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 2 ? n - 2 : 0), p + 2));
-    __m512i b3 = s.four == 0 ? _mm512_setzero_si512()
-                             : _mm512_maskz_compress_epi8(
-                                   s.starts, _mm512_maskz_loadu_epi8(first_lanes(n > 3 ? n - 3 : 0), p + 3));
+    __m512i b1 = _mm512_maskz_compress_epi8(s.starts, b.at1);
+    __m512i b2 = _mm512_maskz_compress_epi8(s.starts, b.at2);
+    if (s.four == 0) return put_bmp_units(b0, b1, b2, count, out);
+    __m512i b3 = _mm512_maskz_compress_epi8(s.starts, b.at3);
     const __m512i zero = _mm512_setzero_si512();
     unsigned written = 0;
     for (unsigned done = 0; done < count; done += 16) {
@@ -177,11 +218,6 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
         const __m512i value = utf8_lane_value(lane);
         const unsigned left = count - done;
         const std::uint32_t present = left >= 16 ? 0xFFFFu : _bzhi_u32(0xFFFFu, left);
-        if (s.four == 0) {
-            _mm256_mask_storeu_epi16(out + written, static_cast<__mmask16>(present), _mm512_cvtepi32_epi16(value));
-            written += left >= 16 ? 16 : left;
-            continue;
-        }
         const __mmask16 pair = _mm512_mask_cmpge_epu32_mask(static_cast<__mmask16>(present), value,
                                                             _mm512_set1_epi32(0x10000));
         // Above U+FFFF: the high surrogate in the low half, the low one above.
@@ -199,11 +235,127 @@ inline unsigned put_utf8_step(__m512i bytes, const unsigned char* p, unsigned n,
     return written;
 }
 
+// Whole blocks of 64 bytes while 67 bytes and 66 units of room are left (a
+// block gives at most 65 units, and a faulty sequence after some of them
+// at most 2). A
+// block converts the characters whose leads lie in it; one that runs on into
+// the next block is converted from the bytes loaded one, two and three
+// places on, and the next block takes its continuations as carried (carry:
+// the lanes at its start that must be continuations). So the input moves by
+// 64 bytes a block whatever the text, and the processor overlaps the blocks.
+// A fault ends the block there as in the steps below, and the codec takes the
+// faulty sequence; a character of the last block cut short by the fault is
+// taken back first.
+inline void whole_blocks(const unsigned char*& cursor, const unsigned char* e, wide_char*& out_cursor,
+                         std::size_t& room_left) noexcept {
+    const unsigned char* p = cursor;
+    wide_char* out = out_cursor;
+    std::size_t room = room_left;
+    std::uint64_t carry = 0;
+    // The lead of the character carried, and its units.
+    const unsigned char* carried_lead = nullptr;
+    unsigned carried_units = 0;
+    const auto take_back = [&] {
+        out -= carried_units;
+        room += carried_units;
+        p = carried_lead;
+        carry = 0;
+    };
+    while (e - p >= 67 && room >= 66) {
+        const __m512i bytes = _mm512_loadu_si512(p);
+        if ((_mm512_movepi8_mask(bytes) | carry) == 0) {
+            _mm512_storeu_si512(out, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes)));
+            _mm512_storeu_si512(out + 32, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(bytes, 1)));
+            p += 64;
+            out += 64;
+            room -= 64;
+            continue;
+        }
+        const step_bytes b{bytes, _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2), _mm512_loadu_si512(p + 3)};
+        const std::uint64_t continuation = _mm512_cmplt_epi8_mask(bytes, _mm512_set1_epi8(-0x40));  // 80..BF
+        const std::uint64_t leads = ~continuation;
+        const std::uint64_t two = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x40));
+        const std::uint64_t three = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x20));
+        const std::uint64_t four = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x10));
+        // Continuations exactly where the leads ask for them, and no lead
+        // that begins nothing (C0, C1, F5..FF), nor a second byte out of
+        // range after E0, ED, F0 or F4 (a fault at the lead).
+        const std::uint64_t expected = (two << 1) | (three << 2) | (four << 3) | carry;
+        std::uint64_t faults = (expected ^ continuation) |
+                               _mm512_cmpeq_epi8_mask(_mm512_and_si512(bytes, _mm512_set1_epi8(-2)),
+                                                      _mm512_set1_epi8(-0x40)) |
+                               _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x0B));
+        if (three != 0) {
+            const __mmask64 below_a0 = _mm512_cmplt_epu8_mask(b.at1, _mm512_set1_epi8(-0x60));
+            const __mmask64 below_90 = _mm512_cmplt_epu8_mask(b.at1, _mm512_set1_epi8(-0x70));
+            faults |= _mm512_mask_cmpeq_epi8_mask(below_a0, bytes, _mm512_set1_epi8(-0x20)) |
+                      _mm512_mask_cmpeq_epi8_mask(~below_a0, bytes, _mm512_set1_epi8(-0x13)) |
+                      _mm512_mask_cmpeq_epi8_mask(below_90, bytes, _mm512_set1_epi8(-0x10)) |
+                      _mm512_mask_cmpeq_epi8_mask(~below_90, bytes, _mm512_set1_epi8(-0x0C));
+        }
+        if (faults == 0) {
+            const unsigned units = static_cast<unsigned>(_mm_popcnt_u64(leads) + _mm_popcnt_u64(four));
+            put_utf8_chars<false>(b, {leads, two, three, four}, out);
+            out += units;
+            room -= units;
+            carry = (two >> 63) | (three >> 62) | (four >> 61);
+            if (carry != 0) {
+                const unsigned last = highest_lane(leads);
+                carried_lead = p + last;
+                carried_units = 1 + static_cast<unsigned>((four >> last) & 1u);
+            }
+            p += 64;
+            continue;
+        }
+        // The faulty sequence begins at the first fault, or at the last lead
+        // before it when a continuation is missing there (it cuts that
+        // character short); when that lead lies in the last block, its
+        // character is taken back.
+        const unsigned first = static_cast<unsigned>(_tzcnt_u64(faults));
+        unsigned start = first;
+        if (((expected & leads) >> first & 1u) != 0) {
+            const std::uint64_t before = leads & first_lanes(first);
+            if (before == 0) {
+                take_back();
+                start = 0;
+            } else {
+                start = highest_lane(before);
+            }
+        }
+        if (start != 0) {
+            const std::uint64_t converted = leads & first_lanes(start);
+            const unsigned units = static_cast<unsigned>(_mm_popcnt_u64(converted) + _mm_popcnt_u64(four & converted));
+            put_utf8_chars<false>(b, {converted, two & converted, three & converted, four & converted}, out);
+            out += units;
+            room -= units;
+            p += start;
+        }
+        carry = 0;
+        // The faulty sequence as the plain loop takes it (the room holds it).
+        const code_point cp = decode_or_replace<utf8_codec>(p, e);
+        out = utf16_codec::encode(cp, out);
+        room -= static_cast<std::size_t>(utf16_codec::width(cp));
+    }
+    if (carry != 0) {
+        // The continuations carried into the bytes after the last block.
+        for (std::uint64_t k = carry; k != 0; k >>= 1, ++p) {
+            if (!utf8_codec::is_continuation(*p)) {
+                take_back();
+                break;
+            }
+        }
+    }
+    cursor = p;
+    out_cursor = out;
+    room_left = room;
+}
+
 inline void steps(conversion<wide_char, char>& c) noexcept {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(c.in);
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(c.end);
     wide_char* out = c.out;
     std::size_t room = c.room;
+    whole_blocks(p, e, out, room);
     while (p != e) {
         const std::size_t left = static_cast<std::size_t>(e - p);
         const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
@@ -224,7 +376,9 @@ inline void steps(conversion<wide_char, char>& c) noexcept {
                                   static_cast<std::size_t>(_mm_popcnt_u64(s.four));
         if (units > room) break;
         if (s.starts != 0) {
-            out += put_utf8_step(bytes, p, n, s, out);
+            const step_bytes b{bytes, s.next, _mm512_maskz_loadu_epi8(first_lanes(n > 2 ? n - 2 : 0), p + 2),
+                               _mm512_maskz_loadu_epi8(first_lanes(n > 3 ? n - 3 : 0), p + 3)};
+            out += put_utf8_chars<true>(b, {s.starts, s.two, s.three, s.four}, out);
             room -= units;
             p += s.length;
         }
