@@ -16,6 +16,9 @@
 #define WEXAL_STEP_INLINE __forceinline
 #endif
 
+// A 16-bit value in every lane.
+inline __m512i set16(int value) noexcept { return _mm512_set1_epi16(static_cast<short>(value)); }
+
 // Bit masks of 64 lanes: the first n (n up to 64), and the highest set one.
 inline std::uint64_t first_lanes(unsigned n) noexcept { return _bzhi_u64(~std::uint64_t{0}, n); }
 inline unsigned highest_lane(std::uint64_t mask) noexcept {

@@ -25,8 +25,6 @@
 #include "avx512_lanes.hpp"
 #include "scalar.hpp"
 
-inline __m512i set16(int value) noexcept { return _mm512_set1_epi16(static_cast<short>(value)); }
-
 // 0x80 | (x & 0x3F) in every 16-bit lane: a continuation byte.
 inline __m512i trail_of(__m512i x) noexcept {
     return _mm512_ternarylogic_epi32(x, set16(0x3F), set16(0x80), 0xEA);  // (a & b) | c

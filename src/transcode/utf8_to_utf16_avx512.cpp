@@ -86,22 +86,6 @@ inline utf8_step scan_utf8_step(__m512i bytes, const unsigned char* p, unsigned 
     return s;
 }
 
-// The code point in each dword lane that holds a character's bytes (lead in
-// the low byte, bytes past the character ignored). The lead's high nibble
-// picks the bits each byte keeps and the shift from four bytes' worth of
-// bits down to the character's own.
-inline __m512i utf8_lane_value(__m512i lane) noexcept {
-    const __m512i nibble = _mm512_and_si512(_mm512_srli_epi32(lane, 4), _mm512_set1_epi32(0x0F));
-    const __m512i keep = _mm512_permutexvar_epi32(
-        nibble, _mm512_setr_epi32(0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F,
-                                  0x3F3F3F7F, 0, 0, 0, 0, 0x3F3F3F1F, 0x3F3F3F1F, 0x3F3F3F0F, 0x3F3F3F07));
-    const __m512i shift = _mm512_permutexvar_epi32(
-        nibble, _mm512_setr_epi32(18, 18, 18, 18, 18, 18, 18, 18, 0, 0, 0, 0, 12, 12, 6, 0));
-    // b0 b1 b2 b3 -> ((b0 << 6 | b1) << 12) | (b2 << 6 | b3), then shifted down.
-    const __m512i pairs = _mm512_maddubs_epi16(_mm512_and_si512(lane, keep), _mm512_set1_epi16(0x0140));
-    return _mm512_srlv_epi32(_mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000)), shift);
-}
-
 // The bytes of a step: at p, and one, two and three places on (zeros past
 // the bytes the step may read).
 struct step_bytes {
@@ -114,28 +98,48 @@ struct step_leads {
     std::uint64_t starts, two, three, four;
 };
 
-// Units below 0x10000 of characters that have no fourth byte, 32 at a time
-// from their first three bytes (compressed to the front); count of them.
-WEXAL_STEP_INLINE unsigned put_bmp_units(__m512i b0, __m512i b1, __m512i b2, unsigned count, wide_char* out) noexcept {
+// The units of characters whose first three bytes (b0, b1, b2) are
+// compressed to the front, one entry per unit: a four-byte character has
+// two, one at its lead (the high surrogate, from its first three bytes) and
+// one at its second byte (the low surrogate, from its third and fourth),
+// which is a continuation byte where every other entry has a lead. 32 units
+// at a time in 16-bit lanes; count of them. Four: there are four-byte
+// characters.
+template <bool Four>
+WEXAL_STEP_INLINE unsigned put_units(__m512i b0, __m512i b1, __m512i b2, unsigned count, wide_char* out) noexcept {
     const __m512i low6 = _mm512_set1_epi16(0x3F);
     for (unsigned done = 0; done < count; done += 32) {
         const __m512i x0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b0));
-        const __m512i t1 = _mm512_and_si512(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(b1)), low6);
-        const __m512i t2 = _mm512_and_si512(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(b2)), low6);
-        const __mmask32 two = _mm512_cmpge_epu16_mask(x0, _mm512_set1_epi16(0xC0));
-        const __mmask32 three = _mm512_cmpge_epu16_mask(x0, _mm512_set1_epi16(0xE0));
+        const __m512i x1 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b1));
+        const __m512i x2 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b2));
+        const __m512i t1 = _mm512_and_si512(x1, low6);
+        const __m512i t2 = _mm512_and_si512(x2, low6);
         // Two bytes: five bits and six; three: four (the 16-bit shift drops
         // the lead's marker), six and six.
-        const __m512i two_units = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(x0, _mm512_set1_epi16(0x1F)), 6),
-                                                  t1);
-        const __m512i three_units = _mm512_ternarylogic_epi32(_mm512_slli_epi16(x0, 12), _mm512_slli_epi16(t1, 6), t2,
-                                                              0xFE);  // a | b | c
-        const __m512i units = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(x0, two, two_units), three, three_units);
+        const __m512i two = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(x0, set16(0x1F)), 6), t1);
+        const __m512i three = _mm512_ternarylogic_epi32(_mm512_slli_epi16(x0, 12), _mm512_slli_epi16(t1, 6), t2,
+                                                        0xFE);  // a | b | c
+        __m512i units = _mm512_mask_mov_epi16(x0, _mm512_cmpge_epu16_mask(x0, set16(0xC0)), two);
+        units = _mm512_mask_mov_epi16(units, _mm512_cmpge_epu16_mask(x0, set16(0xE0)), three);
+        if (Four) {
+            // The high surrogate: the code point's bits from 10 up, less
+            // 0x40; the low one: its ten low bits.
+            const __m512i high = _mm512_add_epi16(
+                _mm512_ternarylogic_epi32(_mm512_slli_epi16(_mm512_and_si512(x0, set16(7)), 8),
+                                          _mm512_slli_epi16(t1, 2), _mm512_srli_epi16(t2, 4), 0xFE),
+                set16(0xD7C0));
+            const __m512i low = _mm512_ternarylogic_epi32(_mm512_slli_epi16(_mm512_and_si512(x1, set16(0xF)), 6), t2,
+                                                          set16(0xDC00), 0xFE);
+            const __mmask32 continuation = _mm512_cmpeq_epi16_mask(_mm512_and_si512(x0, set16(0xC0)), set16(0x80));
+            units = _mm512_mask_mov_epi16(units, continuation, low);
+            units = _mm512_mask_mov_epi16(units, _mm512_cmpge_epu16_mask(x0, set16(0xF0)), high);
+        }
         const unsigned left = count - done;
         _mm512_mask_storeu_epi16(out + done, left >= 32 ? ~0u : _bzhi_u32(~0u, left), units);
-        b0 = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0), b0);
-        b1 = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0), b1);
-        b2 = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0), b2);
+        const __m512i upper = _mm512_setr_epi64(4, 5, 6, 7, 0, 0, 0, 0);
+        b0 = _mm512_maskz_permutexvar_epi64(0x0F, upper, b0);
+        b1 = _mm512_maskz_permutexvar_epi64(0x0F, upper, b1);
+        b2 = _mm512_maskz_permutexvar_epi64(0x0F, upper, b2);
     }
     return count;
 }
@@ -170,8 +174,8 @@ WEXAL_STEP_INLINE unsigned put_utf8_chars(const step_bytes& b, const step_leads&
                                  _mm512_maskz_compress_epi16(starts_high, u1));
         return count_low + count_high;
     }
-    const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(s.starts));
     if (Tail && s.four == 0 && s.starts == (s.three & 0x9249249249249249u)) {
+        const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(s.starts));
         // Three bytes each (CJK): characters at every third byte, sixteen
         // at a time in dword lanes without looking for their leads. Each
         // lane takes the two 16-bit words around its character, then the
@@ -194,51 +198,29 @@ WEXAL_STEP_INLINE unsigned put_utf8_chars(const step_bytes& b, const step_leads&
         }
         return count;
     }
-    // The first, second and third bytes of every character, compressed to
-    // the front of three vectors (and the fourth, when there are four-byte
-    // ones); without four-byte characters 32 at a time in 16-bit lanes,
-    // else sixteen at a time in dword lanes.
-    __m512i b0 = _mm512_maskz_compress_epi8(s.starts, bytes);
-    __m512i b1 = _mm512_maskz_compress_epi8(s.starts, b.at1);
-    __m512i b2 = _mm512_maskz_compress_epi8(s.starts, b.at2);
-    if (s.four == 0) return put_bmp_units(b0, b1, b2, count, out);
-    __m512i b3 = _mm512_maskz_compress_epi8(s.starts, b.at3);
-    const __m512i zero = _mm512_setzero_si512();
-    unsigned written = 0;
-    for (unsigned done = 0; done < count; done += 16) {
-        const __m512i lane = _mm512_ternarylogic_epi32(
-            _mm512_or_si512(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b0)),
-                            _mm512_slli_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b1)), 8)),
-            _mm512_slli_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b2)), 16),
-            _mm512_slli_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(b3)), 24), 0xFE);
-        b0 = _mm512_alignr_epi32(zero, b0, 4);
-        b1 = _mm512_alignr_epi32(zero, b1, 4);
-        b2 = _mm512_alignr_epi32(zero, b2, 4);
-        b3 = _mm512_alignr_epi32(zero, b3, 4);
-        const __m512i value = utf8_lane_value(lane);
-        const unsigned left = count - done;
-        const std::uint32_t present = left >= 16 ? 0xFFFFu : _bzhi_u32(0xFFFFu, left);
-        const __mmask16 pair = _mm512_mask_cmpge_epu32_mask(static_cast<__mmask16>(present), value,
-                                                            _mm512_set1_epi32(0x10000));
-        // Above U+FFFF: the high surrogate in the low half, the low one above.
-        const __m512i v = _mm512_sub_epi32(value, _mm512_set1_epi32(0x10000));
-        const __m512i surrogates = _mm512_or_si512(
-            _mm512_or_si512(_mm512_srli_epi32(v, 10), _mm512_set1_epi32(0xDC00D800)),
-            _mm512_slli_epi32(_mm512_and_si512(v, _mm512_set1_epi32(0x3FF)), 16));
-        const __m512i units = _mm512_mask_mov_epi32(value, pair, surrogates);
-        const std::uint32_t keep = _pdep_u32(present, 0x55555555u) | _pdep_u32(pair, 0xAAAAAAAAu);
-        const unsigned produced = static_cast<unsigned>(_mm_popcnt_u32(keep));
-        _mm512_mask_storeu_epi16(out + written, static_cast<__mmask32>(_bzhi_u32(~0u, produced)),
-                                 _mm512_maskz_compress_epi16(keep, units));
-        written += produced;
+    // Any widths: the first three bytes of every unit's entry (see
+    // put_units), compressed to the front. A four-byte character at the last
+    // lane has its second byte past the block: its low surrogate comes from
+    // the lanes loaded two and three places on.
+    if (s.four == 0) {
+        return put_units<false>(
+            _mm512_maskz_compress_epi8(s.starts, bytes), _mm512_maskz_compress_epi8(s.starts, b.at1),
+            _mm512_maskz_compress_epi8(s.starts, b.at2), static_cast<unsigned>(_mm_popcnt_u64(s.starts)), out);
     }
-    return written;
+    const std::uint64_t entries = s.starts | (s.four << 1);
+    const unsigned count = put_units<true>(
+        _mm512_maskz_compress_epi8(entries, bytes), _mm512_maskz_compress_epi8(entries, b.at1),
+        _mm512_maskz_compress_epi8(entries, b.at2), static_cast<unsigned>(_mm_popcnt_u64(entries)), out);
+    if ((s.four >> 63) == 0) return count;
+    const unsigned third = static_cast<unsigned>(_mm_extract_epi8(_mm512_extracti32x4_epi32(b.at2, 3), 15));
+    const unsigned fourth = static_cast<unsigned>(_mm_extract_epi8(_mm512_extracti32x4_epi32(b.at3, 3), 15));
+    out[count] = static_cast<wide_char>(0xDC00u | ((third & 0xFu) << 6) | (fourth & 0x3Fu));
+    return count + 1;
 }
 
 // Whole blocks of 64 bytes while 67 bytes and 66 units of room are left (a
-// block gives at most 65 units, and a faulty sequence after some of them
-// at most 2). A
-// block converts the characters whose leads lie in it; one that runs on into
+// block gives at most 65 units, and a faulty sequence after some of them at
+// most 2). A block converts the characters whose leads lie in it; one that runs on into
 // the next block is converted from the bytes loaded one, two and three
 // places on, and the next block takes its continuations as carried (carry:
 // the lanes at its start that must be continuations). So the input moves by
