@@ -123,6 +123,7 @@ void console_output(benchmark::State& state, corpus_kind kind) {
     const std::string& text = text_of(kind).utf8;
     test::reset_fake_platform();
     test::fake_console().record_writes = false;
+    test::fake_console().keep_screen = false;
     Buffer buffer(test::fake_handle(1));
     for (auto _ : state) {
         for (std::size_t at = 0; at < text.size(); at += chunk_size) {

@@ -125,7 +125,7 @@ inline transcode_result<Out, In> convert(Out* out, std::size_t room, const In* b
                                          Steps steps) noexcept {
     conversion<Out, In> c{begin, end, out, room};
     steps(c);
-    scalar_loop(c);
+    if (c.in != c.end) scalar_loop(c);
     return {c.out, c.in, c.in == c.end};
 }
 

@@ -337,7 +337,7 @@ inline void steps(conversion<wide_char, char>& c) noexcept {
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(c.end);
     wide_char* out = c.out;
     std::size_t room = c.room;
-    whole_blocks(p, e, out, room);
+    if (e - p >= 67) whole_blocks(p, e, out, room);
     while (p != e) {
         const std::size_t left = static_cast<std::size_t>(e - p);
         const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;

@@ -44,7 +44,7 @@ int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* w
     if (state.record_writes) state.writes.push_back({console, {buffer, buffer + count}, !outcome.fails});
     if (outcome.fails) return 0;
     const dword taken = outcome.max_units_written ? std::min(count, *outcome.max_units_written) : count;
-    state.screen.append(buffer, buffer + taken);
+    if (state.keep_screen) state.screen.append(buffer, buffer + taken);
     if (written != nullptr) *written = taken;
     return 1;
 }

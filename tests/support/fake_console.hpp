@@ -51,6 +51,9 @@ struct fake_console_state {
     std::vector<console_write> writes;
     // When false, writes reach only the screen, as in a real console (the benchmarks' console).
     bool record_writes = true;
+    // When false, the screen keeps nothing either: a console that costs no
+    // more than the call (the benchmarks' measure of the buffer alone).
+    bool keep_screen = true;
     // What the console shows: the units of every successful write that it
     // reported as written.
     wide_string screen;
