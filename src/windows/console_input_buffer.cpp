@@ -10,6 +10,7 @@
 
 #include <wexal/u8port/transcode.hpp>
 
+#include "transcode/carry.hpp"
 #include "win32.hpp"
 
 namespace wexal {
@@ -22,8 +23,6 @@ namespace {
 // line editing takes Ctrl+Z as an editing key, so there it never arrives.)
 constexpr wide_char end_of_file_unit = 0x1A;
 constexpr wide_char carriage_return = 0x0D;
-
-bool is_lead_surrogate(wide_char unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Turns every CR LF in [begin, end) into LF, as a text-mode read does; a CR
 // alone stays. Returns the new end. (The bytes 0D and 0A occur in UTF-8 only
@@ -130,7 +129,8 @@ std::int64_t console_input_buffer::read_from_console() {
     // as a lone CR, and nothing more may come.
     const std::size_t units = wpending_ + read;
     const wide_char last = wbuffer_[units - 1];
-    const std::size_t carry = is_lead_surrogate(last) || (last == carriage_return && read == capacity) ? 1 : 0;
+    const bool cut_pair = incomplete_tail(wbuffer_, wbuffer_ + units) != 0;
+    const std::size_t carry = cut_pair || (last == carriage_return && read == capacity) ? 1 : 0;
     const transcode_result<char, wide_char> converted = transcode(buffer_, buffer_size, wbuffer_,
                                                                   wbuffer_ + units - carry);
     assert(converted.complete);

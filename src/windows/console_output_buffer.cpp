@@ -9,6 +9,7 @@
 
 #include <wexal/u8port/transcode.hpp>
 
+#include "transcode/carry.hpp"
 #include "win32.hpp"
 
 namespace wexal {
@@ -101,27 +102,12 @@ bool console_output_buffer::write_out(std::size_t n) {
     return consumed >= 0;
 }
 
-namespace {
-
-// The length of the part of [p, p + n) before a trailing incomplete sequence:
-// a lead byte followed by fewer continuation bytes than it announces, up to
-// the end. Three bytes back suffice, as no sequence is longer than four.
-int complete_prefix(const char* p, int n) {
-    for (int back = 1; back <= 3 && back <= n; ++back) {
-        const unsigned char b = static_cast<unsigned char>(p[n - back]);
-        if (utf8_codec::is_continuation(b)) continue;
-        return utf8_codec::trail_count(b) >= back ? n - back : n;
-    }
-    return n;
-}
-
-}  // namespace
-
 int console_output_buffer::write_to_console(const char* p, int n, int& delivered) {
     delivered = 0;
     if (n < 0 || n > static_cast<int>(buffer_size)) return -1;
     // A whole put area fits: one unit per byte at most.
-    const int consumed = complete_prefix(p, n);
+    // An incomplete sequence at the end waits for the rest of its bytes.
+    const int consumed = n - static_cast<int>(incomplete_tail(p, p + n));
     const wide_char* const units = transcode(wbuffer_, wbuffer_size, p, p + consumed).out;
     int taken = 0;
     if (write_units(wbuffer_, static_cast<int>(units - wbuffer_), taken) < 0) {
