@@ -161,7 +161,17 @@ void convert_utf16(string_sink<char>& sink, const wide_char* begin, const wide_c
     }
 }
 
+// A short text (a name) goes through a buffer on the stack of the size the
+// worst case needs.
+constexpr std::size_t short_text = 128;
+template <typename Out, typename In>
+std::basic_string<Out> convert_short(const In* begin, const In* end) {
+    Out buffer[short_text * (sizeof(Out) == 1 ? 3 : 1)];
+    return std::basic_string<Out>(buffer, transcode(buffer, sizeof buffer / sizeof(Out), begin, end).out);
+}
+
 wide_string widen_whole(std::string_view utf8, bool lossless) {
+    if (!lossless && utf8.size() <= short_text) return convert_short<wide_char>(utf8.data(), utf8.data() + utf8.size());
     wide_string result;
     string_sink<wide_char> sink(result, utf8.size());
     convert_utf8(sink, utf8.data(), utf8.data() + utf8.size(), lossless);
@@ -170,6 +180,7 @@ wide_string widen_whole(std::string_view utf8, bool lossless) {
 }
 
 std::string narrow_whole(wide_string_view utf16, bool lossless) {
+    if (!lossless && utf16.size() <= short_text) return convert_short<char>(utf16.data(), utf16.data() + utf16.size());
     std::string result;
     string_sink<char> sink(result, utf16.size());
     convert_utf16(sink, utf16.data(), utf16.data() + utf16.size(), lossless);

@@ -218,32 +218,24 @@ WEXAL_STEP_INLINE unsigned put_utf8_chars(const step_bytes& b, const step_leads&
     return count + 1;
 }
 
-// Whole blocks of 64 bytes while 67 bytes and 66 units of room are left (a
+// Whole blocks of 64 bytes while 64 bytes and 66 units of room are left (a
 // block gives at most 65 units, and a faulty sequence after some of them at
-// most 2). A block converts the characters whose leads lie in it; one that runs on into
-// the next block is converted from the bytes loaded one, two and three
-// places on, and the next block takes its continuations as carried (carry:
-// the lanes at its start that must be continuations). So the input moves by
-// 64 bytes a block whatever the text, and the processor overlaps the blocks.
-// A fault ends the block there as in the steps below, and the codec takes the
-// faulty sequence; a character of the last block cut short by the fault is
-// taken back first.
+// most 2). A block converts the characters whose leads lie in it; one that
+// runs on into the next block is converted from the bytes loaded one, two
+// and three places on, once those are seen to be its continuations, and the
+// next block takes them as carried (carry: the lanes at its start that are
+// such continuations). So the input moves by 64 bytes a block whatever the
+// text, and the processor overlaps the blocks. A fault ends the block there
+// as in the steps below, and the codec takes the faulty sequence; so does a
+// character cut short past the block (near the end, the bytes past a block
+// are loaded with masks, so nothing past the input is read).
 inline void whole_blocks(const unsigned char*& cursor, const unsigned char* e, wide_char*& out_cursor,
                          std::size_t& room_left) noexcept {
     const unsigned char* p = cursor;
     wide_char* out = out_cursor;
     std::size_t room = room_left;
     std::uint64_t carry = 0;
-    // The lead of the character carried, and its units.
-    const unsigned char* carried_lead = nullptr;
-    unsigned carried_units = 0;
-    const auto take_back = [&] {
-        out -= carried_units;
-        room += carried_units;
-        p = carried_lead;
-        carry = 0;
-    };
-    while (e - p >= 67 && room >= 66) {
+    while (e - p >= 64 && room >= 66) {
         const __m512i bytes = _mm512_loadu_si512(p);
         if ((_mm512_movepi8_mask(bytes) | carry) == 0) {
             _mm512_storeu_si512(out, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes)));
@@ -253,7 +245,12 @@ inline void whole_blocks(const unsigned char*& cursor, const unsigned char* e, w
             room -= 64;
             continue;
         }
-        const step_bytes b{bytes, _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2), _mm512_loadu_si512(p + 3)};
+        const std::size_t left = static_cast<std::size_t>(e - p);
+        const step_bytes b = left >= 67 ? step_bytes{bytes, _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2),
+                                                     _mm512_loadu_si512(p + 3)}
+                                        : step_bytes{bytes, _mm512_maskz_loadu_epi8(first_lanes(left - 1), p + 1),
+                                                     _mm512_maskz_loadu_epi8(first_lanes(left - 2), p + 2),
+                                                     _mm512_maskz_loadu_epi8(first_lanes(left - 3), p + 3)};
         const std::uint64_t continuation = _mm512_cmplt_epi8_mask(bytes, _mm512_set1_epi8(-0x40));  // 80..BF
         const std::uint64_t leads = ~continuation;
         const std::uint64_t two = _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(-0x40));
@@ -275,57 +272,46 @@ inline void whole_blocks(const unsigned char*& cursor, const unsigned char* e, w
                       _mm512_mask_cmpeq_epi8_mask(below_90, bytes, _mm512_set1_epi8(-0x10)) |
                       _mm512_mask_cmpeq_epi8_mask(~below_90, bytes, _mm512_set1_epi8(-0x0C));
         }
-        if (faults == 0) {
+        // What the last leads ask of the three bytes past the block (bits 0
+        // to 2), and which of them are continuations (lanes 61 to 63 of the
+        // bytes three places on).
+        const std::uint64_t carry_out = (two >> 63) | (three >> 62) | (four >> 61);
+        const std::uint64_t beyond = _mm512_cmplt_epi8_mask(b.at3, _mm512_set1_epi8(-0x40)) >> 61;
+        if ((faults | (carry_out & ~beyond)) == 0) {
             const unsigned units = static_cast<unsigned>(_mm_popcnt_u64(leads) + _mm_popcnt_u64(four));
             put_utf8_chars<false>(b, {leads, two, three, four}, out);
             out += units;
             room -= units;
-            carry = (two >> 63) | (three >> 62) | (four >> 61);
-            if (carry != 0) {
-                const unsigned last = highest_lane(leads);
-                carried_lead = p + last;
-                carried_units = 1 + static_cast<unsigned>((four >> last) & 1u);
-            }
+            carry = carry_out;
             p += 64;
             continue;
         }
         // The faulty sequence begins at the first fault, or at the last lead
-        // before it when a continuation is missing there (it cuts that
-        // character short); when that lead lies in the last block, its
-        // character is taken back.
-        const unsigned first = static_cast<unsigned>(_tzcnt_u64(faults));
-        unsigned start = first;
-        if (((expected & leads) >> first & 1u) != 0) {
+        // before it when a continuation is missing there (which cuts that
+        // character short); with no fault in the block, at the last lead,
+        // whose character the bytes past the block cut short.
+        unsigned start = highest_lane(leads);
+        if (faults != 0) {
+            const unsigned first = static_cast<unsigned>(_tzcnt_u64(faults));
             const std::uint64_t before = leads & first_lanes(first);
-            if (before == 0) {
-                take_back();
-                start = 0;
-            } else {
-                start = highest_lane(before);
-            }
+            start = ((expected & leads) >> first & 1u) != 0 && before != 0 ? highest_lane(before) : first;
         }
-        if (start != 0) {
-            const std::uint64_t converted = leads & first_lanes(start);
-            const unsigned units = static_cast<unsigned>(_mm_popcnt_u64(converted) + _mm_popcnt_u64(four & converted));
-            put_utf8_chars<false>(b, {converted, two & converted, three & converted, four & converted}, out);
-            out += units;
-            room -= units;
-            p += start;
-        }
+        const std::uint64_t converted = leads & first_lanes(start);
+        const unsigned units = static_cast<unsigned>(_mm_popcnt_u64(converted) + _mm_popcnt_u64(four & converted));
+        put_utf8_chars<false>(b, {converted, two & converted, three & converted, four & converted}, out);
+        out += units;
+        room -= units;
+        p += start;
         carry = 0;
         // The faulty sequence as the plain loop takes it (the room holds it).
         const code_point cp = decode_or_replace<utf8_codec>(p, e);
         out = utf16_codec::encode(cp, out);
         room -= static_cast<std::size_t>(utf16_codec::width(cp));
     }
-    if (carry != 0) {
-        // The continuations carried into the bytes after the last block.
-        for (std::uint64_t k = carry; k != 0; k >>= 1, ++p) {
-            if (!utf8_codec::is_continuation(*p)) {
-                take_back();
-                break;
-            }
-        }
+    // The continuations carried past the last block, already converted.
+    while (carry != 0) {
+        ++p;
+        carry >>= 1;
     }
     cursor = p;
     out_cursor = out;
@@ -337,7 +323,7 @@ inline void steps(conversion<wide_char, char>& c) noexcept {
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(c.end);
     wide_char* out = c.out;
     std::size_t room = c.room;
-    if (e - p >= 67) whole_blocks(p, e, out, room);
+    if (e - p >= 64) whole_blocks(p, e, out, room);
     while (p != e) {
         const std::size_t left = static_cast<std::size_t>(e - p);
         const unsigned n = left < 64 ? static_cast<unsigned>(left) : 64u;
