@@ -114,12 +114,19 @@ transcode_kernel best_kernel() noexcept {
 // -1 until the first conversion picks.
 std::atomic<int> chosen{-1};
 
-const kernel_entry& active() noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((noinline))
+#endif
+int choose() noexcept {
+    const int k = static_cast<int>(best_kernel());
+    chosen.store(k, std::memory_order_relaxed);
+    return k;
+}
+
+// The kernel in use; the first call chooses it.
+inline const kernel_entry& active() noexcept {
     int k = chosen.load(std::memory_order_relaxed);
-    if (k < 0) {
-        k = static_cast<int>(best_kernel());
-        chosen.store(k, std::memory_order_relaxed);
-    }
+    if (k < 0) k = choose();
     return kernels[k];
 }
 

@@ -151,7 +151,7 @@ inline bool step(const wide_char*& p, const wide_char* end, char*& out, std::siz
     return true;
 }
 
-inline void steps(conversion<char, wide_char>& c) noexcept {
+WEXAL_STEP_INLINE void steps(conversion<char, wide_char>& c) noexcept {
     const wide_char* p = c.in;
     const wide_char* const end = c.end;
     char* out = c.out;

@@ -318,7 +318,7 @@ inline void whole_blocks(const unsigned char*& cursor, const unsigned char* e, w
     room_left = room;
 }
 
-inline void steps(conversion<wide_char, char>& c) noexcept {
+WEXAL_STEP_INLINE void steps(conversion<wide_char, char>& c) noexcept {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(c.in);
     const unsigned char* const e = reinterpret_cast<const unsigned char*>(c.end);
     wide_char* out = c.out;
