@@ -290,11 +290,13 @@ inline void whole_blocks(const unsigned char*& cursor, const unsigned char* e, w
         // before it when a continuation is missing there (which cuts that
         // character short); with no fault in the block, at the last lead,
         // whose character the bytes past the block cut short.
-        unsigned start = highest_lane(leads);
+        unsigned start;
         if (faults != 0) {
             const unsigned first = static_cast<unsigned>(_tzcnt_u64(faults));
             const std::uint64_t before = leads & first_lanes(first);
             start = ((expected & leads) >> first & 1u) != 0 && before != 0 ? highest_lane(before) : first;
+        } else {
+            start = highest_lane(leads);  // the lead of what the carry asks for
         }
         const std::uint64_t converted = leads & first_lanes(start);
         const unsigned units = static_cast<unsigned>(_mm_popcnt_u64(converted) + _mm_popcnt_u64(four & converted));
