@@ -2,6 +2,8 @@
 // every platform; each platform's streams.cpp builds them with their buffer.
 #include <wexal/u8port/iostream.hpp>
 
+#include <iostream>
+
 namespace wexal {
 namespace u8port {
 namespace detail {
@@ -12,6 +14,9 @@ winconsole_ostream::~winconsole_ostream() {
     try {
         flush();
     } catch (...) {}
+    // std::cin outlives a library that is unloaded; it must not keep a tie
+    // to a stream that is gone.
+    if (std::cin.tie() == this) std::cin.tie(&std::cout);
 }
 
 winconsole_istream::~winconsole_istream() = default;

@@ -76,6 +76,7 @@ standard_streams_init::standard_streams_init() {
     if (init_count++ != 0 || constructed) return;
     new (&standard_init.object) std::ios_base::Init();
     new (&cout_storage.object) winconsole_ostream(1, nullptr);
+    tie_standard_input(cout);
     new (&cin_storage.object) winconsole_istream(&cout);
     new (&cerr_storage.object) winconsole_ostream(2, &cout);
     make_unit_buffered(cerr);
@@ -105,6 +106,9 @@ void flush_standard_streams() noexcept {
 }  // namespace detail
 #else
 detail::winconsole_ostream cout(1, nullptr);
+namespace {
+[[maybe_unused]] const bool std_cin_tied = (detail::tie_standard_input(cout), true);
+}  // namespace
 detail::winconsole_istream cin(&cout);
 detail::winconsole_ostream cerr(2, &cout);
 namespace {

@@ -11,6 +11,12 @@ namespace detail {
 // starts a program; safe before the streams exist and after they are done.
 void flush_standard_streams() noexcept;
 
+class winconsole_ostream;
+// Makes the standard library's std::cin flush the library's cout before it
+// reads, where cout holds bytes of its own (a Windows console). Called once,
+// when the four objects are made.
+void tie_standard_input(winconsole_ostream& cout);
+
 }  // namespace detail
 }  // namespace u8port
 }  // namespace wexal

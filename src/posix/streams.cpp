@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "standard_buffer.hpp"
+#include "standard_streams.hpp"
 
 namespace wexal {
 namespace u8port {
@@ -14,6 +15,10 @@ namespace detail {
 
 // Anything that is not standard output writes where diagnostics go, so no
 // text can end up among the program's output.
+// u8::cout writes through std::cout at once, so std::cin's own tie keeps it
+// flushed.
+void tie_standard_input(winconsole_ostream&) {}
+
 winconsole_ostream::winconsole_ostream(int fd, winconsole_ostream* tie_stream)
     : std::basic_ostream<char>(nullptr), buffer_(new standard_buffer(fd == 1 ? std::cout : std::cerr)) {
     rdbuf(buffer_.get());

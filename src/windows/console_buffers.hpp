@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ios>
 #include <mutex>
 #include <streambuf>
 #include <vector>
@@ -26,6 +27,18 @@ struct console_buffer_test_access;
 // newline waits. An incomplete sequence at the end is carried over until its
 // remaining bytes arrive.
 //
+// The buffer of a standard stream follows its standard handle: at every
+// operation it writes where that handle points at the moment, so a program
+// that changes it (freopen or _dup2 on the C runtime's descriptor, which also
+// set the handle, or SetStdHandle) loses nothing. A console gets UTF-16; any
+// other handle gets the bytes unchanged: through the standard library's
+// stream (std::cout, std::cerr) where the C runtime's descriptor points there
+// too, so that the order with that stream is kept, else straight to the
+// handle. Bytes still held for a console that has gone go first, wherever
+// the next ones go. A console write that fails because the handle is no
+// longer a console (a handle value reused for a file) is not an error: the
+// bytes go to the file.
+//
 // The buffer is safe to use from several threads at once: it exposes no put
 // area to the stream, so every sputc, sputn and pubsync reaches a virtual
 // below, and each takes the buffer's lock. So the bytes of one output
@@ -38,7 +51,12 @@ public:
     // full buffer never needs more than buffer_size units.
     static constexpr std::size_t wbuffer_size = 2048;
 
+    // A buffer on one console handle, for good.
     explicit console_output_buffer(void* handle) noexcept;
+    // The buffer of a standard stream: the standard handle `which`, the C
+    // runtime's descriptor fd and the standard library's stream of the same
+    // kind.
+    console_output_buffer(std::uint32_t which, int fd, std::basic_ios<char>& standard) noexcept;
     ~console_output_buffer() override;
 
     console_output_buffer(const console_output_buffer&) = delete;
@@ -46,16 +64,31 @@ public:
 
 protected:
     // Stores c (written out at once if it ends a line); 0 on success (never
-    // the character), -1 when the buffer is full and the console failed. With
-    // eof, writes the pending bytes: 0, or -1 when the console failed.
+    // the character), -1 when the console failed. With eof, writes the pending
+    // bytes: 0, or -1 when the console failed.
     int_type overflow(int_type c) override;
-    // The bytes taken: all n, or fewer when the console failed.
+    // The bytes taken: all n, or fewer when the console failed (the bytes of
+    // this call that did not reach it are not kept).
     std::streamsize xsputn(const char* s, std::streamsize n) override;
     int sync() override;
 
 private:
     friend struct console_buffer_test_access;
 
+    // Where the bytes go now.
+    enum class target { console, standard, handle };
+
+    // With the lock held: looks at the standard handle (a fixed buffer always
+    // writes to its console), and hands what is pending to anything but a
+    // console.
+    target follow();
+    // With the lock held, after a console write failed: whether the handle
+    // is no console any more; if so the pending bytes have gone the way the
+    // next ones go.
+    bool lost_console();
+    // The bytes as they are, to the standard stream or to the handle; the
+    // bytes taken.
+    std::streamsize write_bytes(target to, const char* s, std::size_t n);
     // With the lock held: copies the bytes behind the pending ones, writing
     // out each full buffer, then writes out up to the last newline among
     // them. Returns the bytes taken.
@@ -80,6 +113,10 @@ private:
     std::size_t pending_;
     wide_char wbuffer_[wbuffer_size];
     void* handle_;
+    std::uint32_t which_;  // 0: a fixed handle
+    int fd_;
+    std::basic_ios<char>* standard_;
+    bool console_;
 };
 
 // Reads UTF-16 from the console, up to 1024 units at a time, and serves it as

@@ -1,6 +1,7 @@
 // UTF-8 out to a UTF-16 console: a locked buffer collects the program's
 // bytes, and every end of line, flush or full buffer converts them and writes
-// the units with WriteConsoleW.
+// the units with WriteConsoleW; a standard stream's buffer first looks where
+// its standard handle points.
 #include "console_buffers.hpp"
 
 #include <algorithm>
@@ -16,7 +17,11 @@ namespace wexal {
 namespace u8port {
 namespace detail {
 
-console_output_buffer::console_output_buffer(void* handle) noexcept : pending_(0), handle_(handle) {}
+console_output_buffer::console_output_buffer(void* handle) noexcept
+    : pending_(0), handle_(handle), which_(0), fd_(-1), standard_(nullptr), console_(true) {}
+
+console_output_buffer::console_output_buffer(std::uint32_t which, int fd, std::basic_ios<char>& standard) noexcept
+    : pending_(0), handle_(nullptr), which_(which), fd_(fd), standard_(&standard), console_(false) {}
 
 namespace {
 
@@ -38,29 +43,99 @@ const char* last_newline(const char* p, std::size_t n) noexcept {
     return nullptr;
 }
 
+// A file, a pipe or an invalid handle value makes the console-mode query
+// fail; a null handle (no such standard handle) is not even asked about.
+bool is_console(void* h) {
+    if (h == nullptr) return false;
+    win32::dword mode = 0;
+    return win32::GetConsoleMode(h, &mode) != 0;
+}
+
 }  // namespace
 
 // Pending bytes are dropped, not written: the owning stream flushes first.
 console_output_buffer::~console_output_buffer() = default;
 
+console_output_buffer::target console_output_buffer::follow() {
+    if (which_ == 0) return target::console;
+    void* const h = win32::GetStdHandle(which_);
+    if (h != handle_) {
+        handle_ = h;
+        console_ = is_console(h);
+    }
+    if (console_) return target::console;
+    const target to = h == nullptr || win32::_get_osfhandle(fd_) == h ? target::standard : target::handle;
+    if (pending_ != 0) {
+        write_bytes(to, buffer_, pending_);
+        pending_ = 0;
+    }
+    return to;
+}
+
+bool console_output_buffer::lost_console() {
+    if (which_ == 0 || is_console(handle_)) return false;
+    console_ = false;
+    return true;
+}
+
+std::streamsize console_output_buffer::write_bytes(target to, const char* s, std::size_t n) {
+    if (to == target::standard) {
+        std::basic_streambuf<char>* const standard = standard_->rdbuf();
+        return standard == nullptr ? 0 : standard->sputn(s, static_cast<std::streamsize>(n));
+    }
+    std::size_t done = 0;
+    while (done < n) {
+        win32::dword written = 0;
+        const win32::dword size = static_cast<win32::dword>(std::min<std::size_t>(n - done, 1u << 30));
+        if (win32::WriteFile(handle_, s + done, size, &written, nullptr) == 0 || written == 0) break;
+        done += written;
+    }
+    return static_cast<std::streamsize>(done);
+}
+
+namespace {
+
+bool flushed(std::basic_ios<char>* standard) {
+    return standard->rdbuf() != nullptr && standard->rdbuf()->pubsync() == 0;
+}
+
+}  // namespace
+
 console_output_buffer::int_type console_output_buffer::overflow(int_type c) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (handle_ == nullptr) return traits_type::eof();
-    if (traits_type::eq_int_type(c, traits_type::eof())) return write_out(pending_) ? 0 : traits_type::eof();
+    const bool flush = traits_type::eq_int_type(c, traits_type::eof());
     const char byte = traits_type::to_char_type(c);
-    return put(&byte, 1) == 1 ? 0 : traits_type::eof();
+    target to = follow();
+    if (to == target::console) {
+        if (handle_ == nullptr) return traits_type::eof();
+        if (!flush) return put(&byte, 1) == 1 ? 0 : traits_type::eof();
+        if (write_out(pending_)) return 0;
+        if (!lost_console()) return traits_type::eof();
+        to = follow();
+    }
+    if (flush) return to == target::handle || flushed(standard_) ? 0 : traits_type::eof();
+    return write_bytes(to, &byte, 1) == 1 ? 0 : traits_type::eof();
 }
 
 std::streamsize console_output_buffer::xsputn(const char* s, std::streamsize n) {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (handle_ == nullptr || n <= 0) return 0;
+    if (n <= 0) return 0;
+    const target to = follow();
+    if (to != target::console) return write_bytes(to, s, static_cast<std::size_t>(n));
+    if (handle_ == nullptr) return 0;
     return put(s, static_cast<std::size_t>(n));
 }
 
 int console_output_buffer::sync() {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (handle_ == nullptr) return -1;
-    return write_out(pending_) ? 0 : -1;
+    target to = follow();
+    if (to == target::console) {
+        if (handle_ == nullptr) return -1;
+        if (write_out(pending_)) return 0;
+        if (!lost_console()) return -1;
+        to = follow();
+    }
+    return to == target::handle || flushed(standard_) ? 0 : -1;
 }
 
 std::streamsize console_output_buffer::put(const char* s, std::size_t n) {
@@ -71,12 +146,19 @@ std::streamsize console_output_buffer::put(const char* s, std::size_t n) {
             // the caller's bytes; a sequence cut at its end goes with the rest.
             int delivered = 0;
             const int consumed = write_to_console(s + taken, static_cast<int>(buffer_size), delivered);
-            if (consumed < 0) return static_cast<std::streamsize>(taken + static_cast<std::size_t>(delivered));
+            if (consumed < 0) {
+                taken += static_cast<std::size_t>(delivered);
+                if (!lost_console()) return static_cast<std::streamsize>(taken);
+                return static_cast<std::streamsize>(taken) + write_bytes(follow(), s + taken, n - taken);
+            }
             taken += static_cast<std::size_t>(consumed);
             continue;
         }
         // A full buffer holds at most three bytes of a sequence once written.
-        if (pending_ == buffer_size && !write_out(pending_)) break;
+        if (pending_ == buffer_size && !write_out(pending_)) {
+            if (!lost_console()) break;
+            return static_cast<std::streamsize>(taken) + write_bytes(follow(), s + taken, n - taken);
+        }
         const std::size_t k = std::min(buffer_size - pending_, n - taken);
         std::memcpy(buffer_ + pending_, s + taken, k);
         pending_ += k;
@@ -86,7 +168,17 @@ std::streamsize console_output_buffer::put(const char* s, std::size_t n) {
     // stands before them among the pending ones goes out now.
     const std::size_t tail = std::min(taken, pending_);
     const char* const newline = last_newline(buffer_ + pending_ - tail, tail);
-    if (newline != nullptr) write_out(static_cast<std::size_t>(newline + 1 - buffer_));
+    if (newline != nullptr && !write_out(static_cast<std::size_t>(newline + 1 - buffer_))) {
+        if (lost_console()) {
+            follow();  // hands over what is pending
+            return static_cast<std::streamsize>(taken);
+        }
+        // What of this call the console did not take is not kept: the stream
+        // fails at once, and a program that writes it again writes it once.
+        const std::size_t unwritten = std::min(tail, pending_);
+        pending_ -= unwritten;
+        taken -= unwritten;
+    }
     return static_cast<std::streamsize>(taken);
 }
 

@@ -1,13 +1,15 @@
-// The stream classes on Windows. Each decides once, here, at construction:
-// on an interactive console it has a console buffer of its own, which talks
-// UTF-16 to the console; otherwise it goes through the standard library's
-// stream of its kind, bytes unchanged.
+// The stream classes on Windows. An output stream's buffer follows its
+// standard handle (see console_buffers.hpp): UTF-16 to a console, the bytes
+// unchanged anywhere else. An input stream decides once, here: on an
+// interactive console it has a console buffer of its own, otherwise it reads
+// through std::cin.
 #include <wexal/u8port/iostream.hpp>
 
 #include <iostream>
 
 #include "console_buffers.hpp"
 #include "standard_buffer.hpp"
+#include "standard_streams.hpp"
 #include "win32.hpp"
 
 namespace wexal {
@@ -26,19 +28,19 @@ bool is_console_handle(win32::handle h) {
 
 }  // namespace
 
+// std::cin flushes u8::cout before it reads, as it flushes std::cout, so that
+// a prompt written through u8::cout to a console shows first.
+void tie_standard_input(winconsole_ostream& cout) { std::cin.tie(&cout); }
+
 winconsole_ostream::winconsole_ostream(int fd, winconsole_ostream* tie_stream) : std::basic_ostream<char>(nullptr) {
-    win32::handle h = nullptr;
     if (fd == 1) {
-        h = win32::GetStdHandle(win32::std_output_handle);
+        buffer_.reset(new console_output_buffer(win32::std_output_handle, 1, std::cout));
     } else if (fd == 2) {
-        h = win32::GetStdHandle(win32::std_error_handle);
-    }
-    if (is_console_handle(h)) {
-        buffer_.reset(new console_output_buffer(h));
+        buffer_.reset(new console_output_buffer(win32::std_error_handle, 2, std::cerr));
     } else {
-        // Anything that is not standard output writes where diagnostics go,
-        // so no text can end up among the program's output.
-        buffer_.reset(new standard_buffer(fd == 1 ? std::cout : std::cerr));
+        // No handle: where diagnostics go, so no text can end up among the
+        // program's output.
+        buffer_.reset(new standard_buffer(std::cerr));
     }
     rdbuf(buffer_.get());
     if (tie_stream != nullptr) tie(tie_stream);

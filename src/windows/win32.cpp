@@ -147,6 +147,15 @@ std::FILE* _wpopen(const wide_char* command, const wide_char* mode) { return ::_
 
 int _pclose(std::FILE* stream) { return ::_pclose(stream); }
 
+handle _get_osfhandle(int fd) { return reinterpret_cast<handle>(::_get_osfhandle(fd)); }
+
+int WriteFile(handle file, const void* buffer, dword size, dword* written, void* overlapped) {
+    DWORD value = 0;
+    const BOOL ok = ::WriteFile(file, buffer, size, &value, static_cast<LPOVERLAPPED>(overlapped));
+    if (written != nullptr) *written = value;
+    return ok;
+}
+
 dword GetFileAttributesW(const wide_char* file_name) { return ::GetFileAttributesW(file_name); }
 
 dword GetSystemDirectoryW(wide_char* buffer, dword size) { return ::GetSystemDirectoryW(buffer, size); }

@@ -42,6 +42,8 @@ int _wrename(const wide_char* old_name, const wide_char* new_name);
 int _wsystem(const wide_char* command);
 std::FILE* _wpopen(const wide_char* command, const wide_char* mode);
 int _pclose(std::FILE* stream);
+// C runtime: the handle behind a descriptor (INVALID_HANDLE_VALUE for none).
+handle _get_osfhandle(int fd);
 
 // C runtime: its own split of the wide command line and its wide start-up
 // environment (both owned by the runtime), made with the given globbing;
@@ -76,6 +78,7 @@ handle GetStdHandle(dword which);
 int GetConsoleMode(handle console, dword* mode);
 int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* written, void* reserved);
 int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, void* input_control);
+int WriteFile(handle file, const void* buffer, dword size, dword* written, void* overlapped);
 
 // KERNEL32: processes. CreateProcessW with no security attributes, the
 // standard handles inherited and a default start-up info; on success the

@@ -237,6 +237,27 @@ void check_input(const std::string& runner, const std::string& child) {
     check(program.wait_exit() == 0, "the reading program ends with 0");
 }
 
+// u8::cout follows standard output to files and back (freopen, _dup2,
+// SetStdHandle) with nothing lost, and a prompt it holds shows before
+// std::cin reads.
+void check_handles(const std::string& runner, const std::string& child) {
+    terminal_program program({runner, child, "handles"});
+    if (!program.started()) return check(false, "the program starts on a terminal");
+    std::string shown = program.wait_for("after SetStdHandle\n");
+    const std::size_t from = shown.find("before\n");
+    check(from != std::string::npos && shown.substr(from) == "before\nafter freopen\nafter _dup2\nafter SetStdHandle\n",
+          "u8::cout's lines reach the console again after each change of standard output", "shown: " + shown);
+    program.wait_for("files:");
+    shown = program.wait_for("end\n");
+    check(shown == "into the log\ninto the copy\ninto the handle\nend\n",
+          "u8::cout's lines reach the file standard output pointed at", "files: " + shown);
+    shown = program.wait_for("Name? ");
+    check(!shown.empty(), "a prompt written through u8::cout shows before std::cin reads");
+    program.type("Ann\r");
+    check(!program.wait_for("name:Ann\n").empty(), "std::cin reads the answer");
+    check(program.wait_exit() == 0, "the program ends with 0");
+}
+
 // The standard streams of a static build: 500 lines from each of eight
 // threads, whole and once, then lines around a command and after exit began.
 void check_static_streams(const std::string& runner, const std::string& child) {
@@ -263,6 +284,7 @@ int main(int argc, char** argv) {
     }
     check_output(argv[1], argv[2]);
     check_input(argv[1], argv[2]);
+    check_handles(argv[1], argv[2]);
     check_static_streams(argv[1], argv[3]);
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 && passed > 0 ? 0 : 1;

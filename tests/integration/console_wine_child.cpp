@@ -1,17 +1,29 @@
 // Started on a Wine console by console_pty_driver: writes through the console
 // output buffer, or reads lines through the console input buffer, and
-// reports in ASCII what the console holds or what was read.
+// reports in ASCII what the console holds or what was read; or writes through
+// u8::cout while the program points standard output elsewhere and back.
 //
 //   console_wine_child write
 //   console_wine_child read <lines>
+//   console_wine_child handles
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iostream>
 #include <istream>
+#include <iterator>
 #include <ostream>
 #include <string>
+
+#include <wexal/u8port/cstdio.hpp>
+#include <wexal/u8port/iostream.hpp>
 
 #include "windows/console_buffers.hpp"
 
@@ -81,11 +93,62 @@ int read_mode(int lines) {
     return 0;
 }
 
+// The file's bytes, each CR LF as LF.
+std::string read_text(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    std::string text;
+    for (std::istreambuf_iterator<char> c(in), end; c != end; ++c) {
+        if (*c != '\r') text += *c;
+    }
+    return text;
+}
+
+// Standard output pointed at files and back in each of the ways a program
+// does it; u8::cout follows it every time. Then a prompt that std::cin shows
+// before it reads.
+int handles_mode() {
+    namespace u8 = wexal::u8port;
+    u8::cout << "before\n";
+    const int saved = _dup(1);
+    // freopen gives the file the console's handle value.
+    if (u8::freopen("wexal-handles-log.txt", "w", stdout) == nullptr) return 1;
+    u8::cout << "into the log\n";
+    std::fflush(stdout);
+    _dup2(saved, 1);
+    u8::cout << "after freopen\n";
+    const int file = _open("wexal-handles-dup.txt", _O_WRONLY | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
+    _dup2(file, 1);
+    u8::cout << "into the copy\n";
+    std::fflush(stdout);
+    _dup2(saved, 1);
+    _close(file);
+    u8::cout << "after _dup2\n";
+    // A handle of its own, which the C runtime's descriptor does not follow.
+    const HANDLE set = CreateFileW(L"wexal-handles-set.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, set);
+    u8::cout << "into the handle\n";
+    SetStdHandle(STD_OUTPUT_HANDLE, console);
+    CloseHandle(set);
+    u8::cout << "after SetStdHandle\n";
+    say("files:" + read_text("wexal-handles-log.txt") + read_text("wexal-handles-dup.txt") +
+        read_text("wexal-handles-set.txt") + "end\n");
+    for (const char* name : {"wexal-handles-log.txt", "wexal-handles-dup.txt", "wexal-handles-set.txt"})
+        std::remove(name);
+
+    u8::cout << "Name? ";
+    std::string name;
+    if (!std::getline(std::cin, name)) return 1;
+    say("name:" + name + "\n");
+    return u8::cout.good() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "handles") == 0) return handles_mode();
     if (argc >= 2 && std::strcmp(argv[1], "write") == 0) return write_mode();
     if (argc >= 3 && std::strcmp(argv[1], "read") == 0) return read_mode(std::atoi(argv[2]));
-    say("usage: console_wine_child write | read <lines>\n");
+    say("usage: console_wine_child write | read <lines> | handles\n");
     return 2;
 }

@@ -78,6 +78,25 @@ int ReadConsoleW(handle /*console*/, wide_char* buffer, dword count, dword* read
     return 1;
 }
 
+handle _get_osfhandle(int fd) {
+    test::log_call("_get_osfhandle");
+    const test::fake_console_state& state = test::fake_console();
+    const auto own = state.descriptor_handles.find(fd);
+    if (own != state.descriptor_handles.end()) return own->second;
+    // As the C runtime keeps them: the standard handle of the descriptor.
+    const auto standard = state.std_handles.find(static_cast<dword>(-10 - fd));
+    return standard == state.std_handles.end() ? nullptr : standard->second;
+}
+
+int WriteFile(handle file, const void* buffer, dword size, dword* written, void*) {
+    test::log_call("WriteFile");
+    const test::recording_scope recording;
+    const char* const bytes = static_cast<const char*>(buffer);
+    test::fake_console().file_writes.push_back({file, std::string(bytes, bytes + size)});
+    if (written != nullptr) *written = size;
+    return 1;
+}
+
 }  // namespace win32
 }  // namespace detail
 }  // namespace u8port

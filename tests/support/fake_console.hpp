@@ -8,6 +8,8 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_platform.hpp"
@@ -46,6 +48,11 @@ struct fake_console_state {
     std::map<std::uint32_t, void*> std_handles;
     // Handles for which GetConsoleMode succeeds.
     std::set<void*> consoles;
+    // _get_osfhandle answers per descriptor; a missing one is the standard
+    // handle of that descriptor (0, 1, 2), as the C runtime keeps them.
+    std::map<int, void*> descriptor_handles;
+    // Every WriteFile call: the handle and the bytes.
+    std::vector<std::pair<void*, std::string>> file_writes;
 
     // Every WriteConsoleW call, in order, failed ones included.
     std::vector<console_write> writes;

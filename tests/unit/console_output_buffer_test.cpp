@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -220,6 +222,75 @@ TEST_F(console_output_buffer_test, units_taken_before_a_failure_are_not_written_
     EXPECT_EQ(buffer_->pubsync(), 0);
     EXPECT_EQ(fake_console().screen, wide(u"abcd\u00E9fgh"));
     EXPECT_EQ(fake_console().writes.back().units, wide(u"\u00E9fgh"));
+}
+
+// A stream buffer standing in for std::cout's, to see what reaches it.
+class recording_buffer : public std::streambuf {
+public:
+    std::string text;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) text.push_back(static_cast<char>(c));
+        return traits_type::not_eof(c);
+    }
+};
+
+// A standard stream's buffer writes where its standard handle points at each
+// write: UTF-16 to a console, the bytes through std::cout where the C
+// runtime's descriptor points too (freopen, _dup2), else to the handle itself
+// (SetStdHandle); what it held for a console goes first, wherever that is.
+TEST_F(console_output_buffer_test, a_standard_streams_buffer_writes_where_its_handle_points_now) {
+    constexpr std::uint32_t std_output = static_cast<std::uint32_t>(-11);
+    void* const console = test::fake_handle(1);
+    void* const other_console = test::fake_handle(2);
+    void* const file = test::fake_handle(3);
+    auto& fake = fake_console();
+    fake.consoles = {console, other_console};
+    recording_buffer standard_out;
+    std::ostream standard(&standard_out);
+    console_output_buffer buffer(std_output, 1, standard);
+    std::ostream out(&buffer);
+    const auto point_at = [&](void* h, void* descriptor) {
+        fake.std_handles[std_output] = h;
+        fake.descriptor_handles[1] = descriptor;
+    };
+
+    point_at(console, console);
+    out << "one \xC3\xA9\n"
+        << "held ";
+    point_at(file, file);  // freopen or _dup2 of a file
+    out << "two \xFF\n";
+    point_at(file, console);  // SetStdHandle to a file
+    out << "three\n";
+    point_at(other_console, console);  // back to a console, another handle
+    out << "four\n";
+    // That console's handle value now names a file (closed and reused): the
+    // write fails and the bytes go to the file.
+    fake.consoles.erase(other_console);
+    fake.descriptor_handles[1] = other_console;
+    fake.write_outcomes = {{true, std::nullopt}};
+    out << "five\n";
+
+    EXPECT_TRUE(out.good());
+    EXPECT_EQ(units_written(),
+              (std::vector<wide_string>{wide(u"one \u00E9\n"), wide(u"four\n"), wide(u"five\n") /* failed */}));
+    EXPECT_EQ(fake.screen, wide(u"one \u00E9\nfour\n"));
+    EXPECT_EQ(standard_out.text, "held two \xFF\nfive\n");
+    EXPECT_EQ(fake.file_writes, (std::vector<std::pair<void*, std::string>>{{file, "three\n"}}));
+}
+
+// A console that fails a line's write makes the stream fail at once; the
+// bytes it did not take are not kept, so writing them again writes them once.
+TEST_F(console_output_buffer_test, a_failed_end_of_line_write_fails_the_stream_at_once) {
+    std::ostream out(buffer_.get());
+    out << "kept ";
+    fake_console().write_outcomes = {{true, std::nullopt}};
+    out << "line\n";
+    EXPECT_TRUE(out.bad());
+    out.clear();
+    out << "line\n";
+    EXPECT_EQ(fake_console().screen, wide(u"kept line\n"));
 }
 
 TEST_F(console_output_buffer_test, write_to_console_takes_at_most_one_put_area) {

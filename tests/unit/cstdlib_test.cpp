@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -440,7 +441,10 @@ TEST_F(EnvironmentCalls, SystemPassesTheCommandLineAndReturnsTheResultUnchanged)
     EXPECT_EQ(calls[0].name, std::nullopt);
     EXPECT_EQ(calls[1].name, wide(u"echo \u00E9 ") + wide_string(300 - 8, u8::wide_char('x')));
     EXPECT_EQ(calls[2].name, wide(u"exit"));
-    EXPECT_EQ(fake_call_log(), (std::vector<std::string>{"_wsystem", "_wsystem", "_wsystem"}));
+    // Besides the standard streams looking where they flush to, nothing.
+    std::vector<std::string> others = fake_call_log();
+    others.erase(std::remove(others.begin(), others.end(), "GetStdHandle"), others.end());
+    EXPECT_EQ(others, (std::vector<std::string>{"_wsystem", "_wsystem", "_wsystem"}));
 }
 
 }  // namespace

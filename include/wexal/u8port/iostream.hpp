@@ -1,18 +1,22 @@
 // UTF-8 standard streams: cin, cout, cerr and clog.
 //
-// On Windows each object decides once, when the library is loaded, whether
-// its standard handle is an interactive console. On a console it has a stream
-// buffer that talks UTF-16 to the console, so UTF-8 text in any script shows
-// correctly and typed input arrives as UTF-8. Otherwise (a file, a pipe, no
-// handle at all; and always on Linux, where a terminal takes bytes as a pipe
-// does) it reads and writes through the standard library's stream of the same
-// kind: through whatever buffer that stream has at each operation, so a
-// buffer the standard library replaces (std::ios::sync_with_stdio(false)) is
-// followed. The bytes pass through unchanged, in order with what the program
-// writes to std::cout, std::cerr or reads from std::cin.
+// On Windows an output stream writes where its standard handle points at the
+// moment of the write, and cin decides once, when the library is loaded. On
+// an interactive console a stream has a buffer that talks UTF-16 to the
+// console, so UTF-8 text in any script shows correctly and typed input
+// arrives as UTF-8. Otherwise (a file, a pipe, no handle at all; and always on
+// Linux, where a terminal takes bytes as a pipe does) it reads and writes
+// through the standard library's stream of the same kind: through whatever
+// buffer that stream has at each operation, so a buffer the standard library
+// replaces (std::ios::sync_with_stdio(false)) is followed. The bytes pass
+// through unchanged, in order with what the program writes to std::cout,
+// std::cerr or reads from std::cin. (A handle set with SetStdHandle that the
+// C runtime's descriptor does not follow gets the bytes itself.)
 //
 // cout has no tie; cin, cerr and clog are tied to cout, so cout is flushed
-// before input is read and before diagnostics are written. cerr is
+// before input is read and before diagnostics are written; on Windows
+// std::cin is tied to cout too, so that a prompt written through cout shows
+// before std::cin reads. cerr is
 // unit-buffered like std::cerr: every output operation reaches the console at
 // once. On a console, cout and clog write out at every end of line, as a
 // console shows std::cout's lines (a large write still goes out in large
