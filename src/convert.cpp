@@ -9,6 +9,7 @@
 
 #include <wexal/u8port/convert.hpp>
 
+#include "surrogate_forms.hpp"
 #include "transcode/carry.hpp"
 #include "transcode/kernels.hpp"
 
@@ -103,12 +104,6 @@ std::basic_string<Out> trimmed(std::basic_string<Out> s) {
     return s;
 }
 
-// The 3-byte form of a surrogate (ED A0..BF 80..BF) at p, which has n bytes.
-bool is_surrogate_form(const char* p, std::size_t n) noexcept {
-    return n >= 3 && static_cast<unsigned char>(p[0]) == 0xEDu && (static_cast<unsigned char>(p[1]) & 0xE0u) == 0xA0u &&
-           (static_cast<unsigned char>(p[2]) & 0xC0u) == 0x80u;
-}
-
 wide_char surrogate_of_form(const char* p) noexcept {
     return static_cast<wide_char>(0xD000u | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
                                   (static_cast<unsigned char>(p[2]) & 0x3Fu));
@@ -119,19 +114,6 @@ void put_form_of_surrogate(string_sink<char>& sink, wide_char unit, std::size_t 
     const char form[3] = {static_cast<char>(0xEDu), static_cast<char>(0x80u | ((u >> 6) & 0x3Fu)),
                           static_cast<char>(0x80u | (u & 0x3Fu))};
     sink.put(form, 3, input_taken);
-}
-
-// The first 3-byte form of a surrogate in [p, end), or end. (0xED is a lead,
-// so each one found begins a sequence.)
-const char* find_surrogate_form(const char* p, const char* end) noexcept {
-    while (p != end) {
-        const void* found = std::memchr(p, 0xED, static_cast<std::size_t>(end - p));
-        if (found == nullptr) return end;
-        p = static_cast<const char*>(found);
-        if (is_surrogate_form(p, static_cast<std::size_t>(end - p))) return p;
-        ++p;
-    }
-    return end;
 }
 
 // [begin, end) into the sink: in the lossless forms, the stretches between

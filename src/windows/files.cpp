@@ -12,6 +12,7 @@
 #include "common/long_path.hpp"
 #include "file_names.hpp"
 #include "fill_buffer.hpp"
+#include "surrogate_forms.hpp"
 #include "win32.hpp"
 
 namespace wexal {
@@ -44,26 +45,10 @@ namespace detail {
 
 std::FILE* wfopen(const wide_char* file_name, const wide_char* mode) { return win32::_wfopen(file_name, mode); }
 
-namespace {
-
-// Where a lossless name differs from the plain conversion: the first
-// three-byte form of a surrogate.
-bool has_surrogate_form(const char* p, const char* end) noexcept {
-    for (; end - p >= 3; ++p) {
-        p = static_cast<const char*>(std::memchr(p, 0xED, static_cast<std::size_t>(end - p - 2)));
-        if (p == nullptr) return false;
-        if ((static_cast<unsigned char>(p[1]) & 0xE0u) == 0xA0u && (static_cast<unsigned char>(p[2]) & 0xC0u) == 0x80u)
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 const wide_char* to_system_name(const char* begin, const char* end, wide_stackstring& converted,
                                 std::basic_string<wide_char>& spill) {
     if (begin == nullptr) begin = end = "";
-    if (has_surrogate_form(begin, end)) {
+    if (find_surrogate_form(begin, end) != end) {
         spill = widen(std::string_view(begin, static_cast<std::size_t>(end - begin)), lossless);
         std::basic_string<wide_char> long_form = long_path_form(spill.c_str());
         if (!long_form.empty()) spill = std::move(long_form);
