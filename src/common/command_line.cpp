@@ -24,12 +24,21 @@ void check_arguments(const std::vector<std::string>& args) {
 void check_options(const run_options& options) {
     check_text(options.directory);
     if (options.environment) {
-        for (const std::string& entry : *options.environment) check_text(entry);
+        // An empty entry would end a Windows block early, and one without a
+        // name is no variable on either platform.
+        for (const std::string& entry : *options.environment) {
+            check_text(entry);
+            if (entry.find('=', 1) == std::string::npos) {
+                refuse(std::errc::invalid_argument, "an environment entry needs NAME=value");
+            }
+        }
     }
 }
 
 void append_argument(std::string& line, const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+    // A '*' or '?' is quoted too, so that a runtime that expands wildcards
+    // (mingw's, or MSVC's setargv) leaves it as given.
+    if (!arg.empty() && arg.find_first_of(" \t\"*?") == std::string::npos) {
         line += arg;
         return;
     }
@@ -50,20 +59,28 @@ void append_argument(std::string& line, const std::string& arg) {
 // quotes, with each '"' doubled (so that the quoting never stops inside an
 // argument), and each % written as %%cd:~,% -- a '%' whose next one starts an
 // empty slice of a variable, which expands to nothing, so no variable name
-// can form.
+// can form. A script that hands %* or "%~1" on to a program gives these
+// quotes to the runtime's split, so the backslashes before a '"' or before
+// the closing quote are doubled as that split needs: else C:\dir\ would
+// escape its closing quote and swallow the next argument.
 void append_batch_argument(std::string& line, const std::string& arg) {
     if (arg.find_first_of("\r\n") != std::string::npos) {
         refuse(std::errc::invalid_argument, "a line break cannot reach a batch file");
     }
     line += '"';
+    std::size_t backslashes = 0;
     for (const char c : arg) {
-        if (c == '"')
+        if (c == '"') {
+            line.append(backslashes, '\\');
             line += "\"\"";
-        else if (c == '%')
+        } else if (c == '%') {
             line += "%%cd:~,%";
-        else
+        } else {
             line += c;
+        }
+        backslashes = c == '\\' ? backslashes + 1 : 0;
     }
+    line.append(backslashes, '\\');
     line += '"';
 }
 
@@ -100,6 +117,48 @@ std::string command_line(const std::vector<std::string>& args) {
         detail::append_argument(line, args[i]);
     }
     return line;
+}
+
+std::vector<std::string> split_command_line(std::string_view line) {
+    std::vector<std::string> args;
+    if (line.empty()) return args;
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    // The program: up to a blank outside quotes; a quote only toggles.
+    std::size_t i = 0;
+    args.emplace_back();
+    for (bool quoted = false; i < line.size() && (quoted || !blank(line[i])); ++i) {
+        if (line[i] == '"')
+            quoted = !quoted;
+        else
+            args.back() += line[i];
+    }
+    // The arguments: 2n backslashes and a quote give n and the quote's
+    // meaning, 2n+1 give n and a '"'; inside quotes "" is one '"' and the
+    // quotes go on (as Microsoft documents the runtime's split).
+    for (;;) {
+        while (i < line.size() && blank(line[i])) ++i;
+        if (i == line.size()) return args;
+        std::string& arg = args.emplace_back();
+        for (bool quoted = false; i < line.size() && (quoted || !blank(line[i]));) {
+            std::size_t backslashes = 0;
+            while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
+            if (i == line.size() || line[i] != '"') {
+                arg.append(backslashes, '\\');
+                if (i < line.size() && backslashes == 0) arg += line[i++];
+                continue;
+            }
+            arg.append(backslashes / 2, '\\');
+            if (backslashes % 2 == 1) {
+                arg += '"';
+            } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                arg += '"';
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+            ++i;
+        }
+    }
 }
 
 }  // namespace u8port

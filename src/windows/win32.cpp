@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <memory>
+
 #include <io.h>
 #include <process.h>
 #include <stdio.h>
@@ -115,6 +118,8 @@ int SetEnvironmentVariableW(const wide_char* name, const wide_char* value) {
 
 dword GetLastError() { return ::GetLastError(); }
 
+void SetLastError(dword error) { ::SetLastError(error); }
+
 dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char** file_part) {
     return ::GetFullPathNameW(file_name, size, buffer, file_part);
 }
@@ -160,27 +165,112 @@ dword GetFileAttributesW(const wide_char* file_name) { return ::GetFileAttribute
 
 dword GetSystemDirectoryW(wide_char* buffer, dword size) { return ::GetSystemDirectoryW(buffer, size); }
 
+static_assert(sizeof(overlapped) == sizeof(OVERLAPPED) && offsetof(overlapped, event) == offsetof(OVERLAPPED, hEvent),
+              "the seam's OVERLAPPED has the system's layout");
+
 int CreateProcessW(const wide_char* application_name, wide_char* command_line, dword creation_flags, void* environment,
-                   const wide_char* current_directory, handle* process) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+                   const wide_char* current_directory, const handle* std_handles, const handle* inherit,
+                   dword inherit_count, handle* process, dword* process_id) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::unique_ptr<char[]> storage(new char[size]);
+    const auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.get());
+    if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return 0;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = std_handles[0];
+    startup.StartupInfo.hStdOutput = std_handles[1];
+    startup.StartupInfo.hStdError = std_handles[2];
+    startup.lpAttributeList = attributes;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(application_name, command_line, nullptr, nullptr, TRUE, creation_flags, environment,
-                          current_directory, &startup, &started)) {
+    // An empty list is refused; then nothing is inherited at all.
+    const BOOL listed = inherit_count == 0 ||
+                        ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                    const_cast<handle*>(inherit), inherit_count * sizeof(handle),
+                                                    nullptr, nullptr);
+    const BOOL ok = listed && ::CreateProcessW(application_name, command_line, nullptr, nullptr, inherit_count != 0,
+                                               creation_flags | EXTENDED_STARTUPINFO_PRESENT, environment,
+                                               current_directory, &startup.StartupInfo, &started);
+    const DWORD error = ::GetLastError();
+    ::DeleteProcThreadAttributeList(attributes);
+    if (!ok) {
+        ::SetLastError(error);
         return 0;
     }
     ::CloseHandle(started.hThread);
     *process = started.hProcess;
+    *process_id = started.dwProcessId;
     return 1;
 }
 
 dword WaitForSingleObject(handle object, dword milliseconds) { return ::WaitForSingleObject(object, milliseconds); }
+
+dword WaitForMultipleObjects(dword count, const handle* objects, int wait_all, dword milliseconds) {
+    return ::WaitForMultipleObjects(count, objects, wait_all, milliseconds);
+}
 
 int GetExitCodeProcess(handle process, dword* exit_code) {
     DWORD value = 0;
     const BOOL ok = ::GetExitCodeProcess(process, &value);
     if (exit_code != nullptr) *exit_code = value;
     return ok;
+}
+
+int TerminateProcess(handle process, unsigned exit_code) { return ::TerminateProcess(process, exit_code); }
+
+handle GetCurrentProcess() { return ::GetCurrentProcess(); }
+
+dword GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+int DuplicateHandle(handle source_process, handle source, handle target_process, handle* target, dword access,
+                    int inherit_handle, dword options) {
+    return ::DuplicateHandle(source_process, source, target_process, target, access, inherit_handle, options);
+}
+
+handle CreateNamedPipeW(const wide_char* name, dword open_mode, dword pipe_mode, dword max_instances, dword out_size,
+                        dword in_size, dword default_timeout, int inherit_handle) {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, inherit_handle};
+    return ::CreateNamedPipeW(name, open_mode, pipe_mode, max_instances, out_size, in_size, default_timeout, &security);
+}
+
+handle CreateFileW(const wide_char* file_name, dword access, dword share_mode, int inherit_handle, dword disposition,
+                   dword flags, handle template_file) {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, inherit_handle};
+    return ::CreateFileW(file_name, access, share_mode, &security, disposition, flags, template_file);
+}
+
+int ReadFile(handle file, void* buffer, dword size, dword* read, overlapped* pending) {
+    DWORD value = 0;
+    const BOOL ok = ::ReadFile(file, buffer, size, read != nullptr ? &value : nullptr,
+                               reinterpret_cast<OVERLAPPED*>(pending));
+    if (read != nullptr) *read = value;
+    return ok;
+}
+
+int WriteFile(handle file, const void* data, dword size, dword* written, overlapped* pending) {
+    DWORD value = 0;
+    const BOOL ok = ::WriteFile(file, data, size, written != nullptr ? &value : nullptr,
+                                reinterpret_cast<OVERLAPPED*>(pending));
+    if (written != nullptr) *written = value;
+    return ok;
+}
+
+int GetOverlappedResult(handle file, overlapped* pending, dword* transferred, int wait) {
+    DWORD value = 0;
+    const BOOL ok = ::GetOverlappedResult(file, reinterpret_cast<OVERLAPPED*>(pending), &value, wait);
+    if (transferred != nullptr) *transferred = value;
+    return ok;
+}
+
+int CancelIoEx(handle file, overlapped* pending) { return ::CancelIoEx(file, reinterpret_cast<OVERLAPPED*>(pending)); }
+
+handle CreateEventW(int manual_reset, int initial_state) {
+    return ::CreateEventW(nullptr, manual_reset, initial_state, nullptr);
+}
+
+int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int size, wide_char* out, int out_size) {
+    return ::MultiByteToWideChar(code_page, flags, text, size, out, out_size);
 }
 
 int CloseHandle(handle object) { return ::CloseHandle(object); }

@@ -24,15 +24,38 @@ using dword = std::uint32_t;  // DWORD
 using handle = void*;         // HANDLE
 
 constexpr dword error_file_not_found = 2;       // ERROR_FILE_NOT_FOUND
+constexpr dword error_access_denied = 5;        // ERROR_ACCESS_DENIED
+constexpr dword error_broken_pipe = 109;        // ERROR_BROKEN_PIPE
+constexpr dword error_directory = 267;          // ERROR_DIRECTORY
+constexpr dword error_io_pending = 997;         // ERROR_IO_PENDING
 constexpr dword error_envvar_not_found = 203;   // ERROR_ENVVAR_NOT_FOUND
 constexpr dword error_operation_aborted = 995;  // ERROR_OPERATION_ABORTED
 constexpr dword std_input_handle = static_cast<dword>(-10);
 constexpr dword std_output_handle = static_cast<dword>(-11);
 constexpr dword std_error_handle = static_cast<dword>(-12);
-constexpr dword invalid_file_attributes = 0xFFFFFFFF;  // INVALID_FILE_ATTRIBUTES
-constexpr dword file_attribute_directory = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
-constexpr dword create_unicode_environment = 0x400;    // CREATE_UNICODE_ENVIRONMENT
-constexpr dword infinite = 0xFFFFFFFF;                 // INFINITE
+constexpr dword invalid_file_attributes = 0xFFFFFFFF;     // INVALID_FILE_ATTRIBUTES
+constexpr dword file_attribute_directory = 0x10;          // FILE_ATTRIBUTE_DIRECTORY
+constexpr dword create_unicode_environment = 0x400;       // CREATE_UNICODE_ENVIRONMENT
+constexpr dword infinite = 0xFFFFFFFF;                    // INFINITE
+constexpr dword wait_timeout = 258;                       // WAIT_TIMEOUT
+constexpr dword generic_read = 0x80000000;                // GENERIC_READ
+constexpr dword generic_write = 0x40000000;               // GENERIC_WRITE
+constexpr dword file_read_attributes = 0x80;              // FILE_READ_ATTRIBUTES
+constexpr dword file_share_read_write = 3;                // FILE_SHARE_READ | FILE_SHARE_WRITE
+constexpr dword open_existing = 3;                        // OPEN_EXISTING
+constexpr dword file_flag_overlapped = 0x40000000;        // FILE_FLAG_OVERLAPPED
+constexpr dword file_flag_first_pipe_instance = 0x80000;  // FILE_FLAG_FIRST_PIPE_INSTANCE
+constexpr dword pipe_access_inbound = 1;                  // PIPE_ACCESS_INBOUND
+constexpr dword pipe_access_outbound = 2;                 // PIPE_ACCESS_OUTBOUND
+constexpr dword pipe_reject_remote_clients = 8;           // PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS
+constexpr dword duplicate_same_access = 2;                // DUPLICATE_SAME_ACCESS
+
+// OVERLAPPED, with the same layout (checked in win32.cpp).
+struct overlapped {
+    std::uintptr_t internal = 0, internal_high = 0;
+    dword offset = 0, offset_high = 0;
+    handle event = nullptr;
+};
 
 // C runtime: files and commands by wide name.
 std::FILE* _wfopen(const wide_char* file_name, const wide_char* mode);
@@ -64,6 +87,7 @@ int _wputenv_s(const wide_char* name, const wide_char* value);
 dword GetEnvironmentVariableW(const wide_char* name, wide_char* buffer, dword size);
 int SetEnvironmentVariableW(const wide_char* name, const wide_char* value);
 dword GetLastError();
+void SetLastError(dword error);
 
 // KERNEL32: names. GetFullPathNameW gives the full path Win32 makes of a name
 // (relative and drive-relative names, '/', '.', '..', trailing dots and
@@ -80,14 +104,40 @@ int WriteConsoleW(handle console, const wide_char* buffer, dword count, dword* w
 int ReadConsoleW(handle console, wide_char* buffer, dword count, dword* read, void* input_control);
 int WriteFile(handle file, const void* buffer, dword size, dword* written, void* overlapped);
 
-// KERNEL32: processes. CreateProcessW with no security attributes, the
-// standard handles inherited and a default start-up info; on success the
-// process handle (the thread's handle is closed).
+// KERNEL32: processes. CreateProcessW with no security attributes, whose
+// start-up info gives the child std_handles (input, output, error; null for
+// none) as its standard handles, and lets it inherit exactly the
+// inherit_count handles of `inherit` (each inheritable, none twice;
+// PROC_THREAD_ATTRIBUTE_HANDLE_LIST of STARTUPINFOEXW): no other handle of
+// this program reaches it. On success the process handle and id (the
+// thread's handle is closed).
 int CreateProcessW(const wide_char* application_name, wide_char* command_line, dword creation_flags, void* environment,
-                   const wide_char* current_directory, handle* process);
+                   const wide_char* current_directory, const handle* std_handles, const handle* inherit,
+                   dword inherit_count, handle* process, dword* process_id);
 dword WaitForSingleObject(handle object, dword milliseconds);
+dword WaitForMultipleObjects(dword count, const handle* objects, int wait_all, dword milliseconds);
 int GetExitCodeProcess(handle process, dword* exit_code);
+int TerminateProcess(handle process, unsigned exit_code);
 int CloseHandle(handle object);
+handle GetCurrentProcess();
+dword GetCurrentProcessId();
+int DuplicateHandle(handle source_process, handle source, handle target_process, handle* target, dword access,
+                    int inherit_handle, dword options);
+
+// KERNEL32: pipes, files and events. The security attributes are reduced to
+// whether the handle is inheritable; CreateEventW has none and no name.
+handle CreateNamedPipeW(const wide_char* name, dword open_mode, dword pipe_mode, dword max_instances, dword out_size,
+                        dword in_size, dword default_timeout, int inherit_handle);
+handle CreateFileW(const wide_char* file_name, dword access, dword share_mode, int inherit_handle, dword disposition,
+                   dword flags, handle template_file);
+int ReadFile(handle file, void* buffer, dword size, dword* read, overlapped* pending);
+int WriteFile(handle file, const void* data, dword size, dword* written, overlapped* pending);
+int GetOverlappedResult(handle file, overlapped* pending, dword* transferred, int wait);
+int CancelIoEx(handle file, overlapped* pending);
+handle CreateEventW(int manual_reset, int initial_state);
+
+// KERNEL32: text in a code page to UTF-16.
+int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int size, wide_char* out, int out_size);
 
 }  // namespace win32
 }  // namespace detail

@@ -26,8 +26,12 @@ TEST(CommandLine, ArgumentsAreQuotedOnlyWhereTheSplitNeedsIt) {
         {{"my tool", "x\"y"}, "\"my tool\" \"x\\\"y\""},
         {{"t", "C:\\dir\\", "C:\\my dir\\"}, "t C:\\dir\\ \"C:\\my dir\\\\\""},
         {{"t", "a\\\\\"b", "tab\there"}, "t \"a\\\\\\\\\\\"b\" \"tab\there\""},
+        {{"t", "*", "a?b"}, "t \"*\" \"a?b\""},
     };
-    for (const auto& c : cases) EXPECT_EQ(u8::command_line(c.args), c.line);
+    for (const auto& c : cases) {
+        EXPECT_EQ(u8::command_line(c.args), c.line);
+        EXPECT_EQ(u8::split_command_line(c.line), c.args);
+    }
     for (const std::vector<std::string>& refused :
          std::vector<std::vector<std::string>>{{}, {"a\"b"}, {"tool", std::string("nul\0inside", 10)}}) {
         EXPECT_THROW(u8::command_line(refused), std::system_error);
@@ -41,6 +45,8 @@ TEST(CommandLine, BatchArgumentsCannotEndTheirQuotesNorNameAVariable) {
         {"plain", "\"plain\""},
         {"a \"b\" & c", "\"a \"\"b\"\" & c\""},
         {"100%PATH%", "\"100%%cd:~,%PATH%%cd:~,%\""},
+        {"C:\\dir\\", "\"C:\\dir\\\\\""},
+        {"x\\\" --evil", "\"x\\\\\"\" --evil\""},
     };
     for (const auto& c : cases) {
         std::string line;
@@ -49,6 +55,20 @@ TEST(CommandLine, BatchArgumentsCannotEndTheirQuotesNorNameAVariable) {
     }
     std::string line;
     EXPECT_THROW(u8::detail::append_batch_argument(line, "two\nlines"), std::system_error);
+}
+
+TEST(CommandLine, SplitAsTheRuntimeDoes) {
+    const struct {
+        std::string line;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"", {}},
+        {"\"C:\\my dir\\t.exe\"  a\tb ", {"C:\\my dir\\t.exe", "a", "b"}},
+        {"C:\\t\\\" x", {"C:\\t\\ x"}},  // no escapes in the program
+        {"t a\\\\b \\\\\"c d\" \\\"e", {"t", "a\\\\b", "\\c d", "\"e"}},
+        {"t \"a\"\"b\" \"\" x\"y z\"", {"t", "a\"b", "", "xy z"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(u8::split_command_line(c.line), c.args) << c.line;
 }
 
 TEST(CommandLine, ProgramNameRules) {

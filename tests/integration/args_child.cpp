@@ -4,12 +4,22 @@
 // args made (seen on ELF only), "kept": args left the pointers, and
 // "restored": nested objects put back exactly what each found. "d": what a library gets, "s": args on
 // argv + 1, "other": args left an array not main's alone, "newmode": the new mode set before args.
+//
+// With "--mode" first it writes no report and plays a child for the process
+// tests instead (streams in binary): "out" writes each later argument to
+// stdout ("1:text", "1x" and hex bytes) or stderr ("2..."), flushed one by one;
+// "flood N" writes N bytes to each of stdout and stderr at once; "echo"
+// copies stdin to stdout; "sleep MS"; "open N" exits 1 if descriptor N is
+// open (Linux), else 0.
 #include <wexal/u8port/args.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(__MINGW32__)
@@ -34,6 +44,56 @@ static int query_new_mode() { return msvcrt_call<int (*)()>("?_query_new_mode@@Y
 static void set_new_mode(int) {}
 static int query_new_mode() { return -1; }
 #endif
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+static bool is_open(unsigned long long) { return false; }  // Windows: the file test instead
+#else
+#include <fcntl.h>
+static bool is_open(unsigned long long n) { return fcntl(static_cast<int>(n), F_GETFD) != -1; }
+#endif
+
+static int play(int argc, char** argv) {
+#if defined(_WIN32)
+    for (std::FILE* stream : {stdin, stdout, stderr}) _setmode(_fileno(stream), _O_BINARY);
+#endif
+    wexal::u8port::args utf8(argc, argv);
+    const std::string mode = argv[2];
+    const unsigned long long n = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 0;
+    if (mode == "out") {
+        for (int i = 3; i < argc; ++i) {
+            std::FILE* stream = argv[i][0] == '2' ? stderr : stdout;
+            std::string bytes = argv[i] + 2;
+            if (argv[i][1] == 'x') {
+                bytes.clear();
+                for (const char* h = argv[i] + 2; h[0] && h[1]; h += 2)
+                    bytes += char(std::stoi(std::string(h, 2), nullptr, 16));
+            }
+            std::fwrite(bytes.data(), 1, bytes.size(), stream);
+            std::fflush(stream);
+        }
+    } else if (mode == "flood") {
+        std::string out(4096, 0), err(4096, 0);
+        for (unsigned long long i = 0; i < n; i += out.size()) {
+            for (std::size_t k = 0; k < out.size(); ++k) {
+                out[k] = static_cast<char>('a' + (i + k) % 26);
+                err[k] = static_cast<char>('A' + (i + k) % 26);
+            }
+            const std::size_t size = static_cast<std::size_t>(std::min<unsigned long long>(out.size(), n - i));
+            std::fwrite(out.data(), 1, size, stdout);
+            std::fwrite(err.data(), 1, size, stderr);
+        }
+    } else if (mode == "echo") {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) != 0;)
+            std::fwrite(buffer, 1, got, stdout);
+    } else if (mode == "sleep") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(n));
+    } else if (mode == "open") {
+        return is_open(n) ? 1 : 0;
+    }
+    return 0;
+}
 void report_module_arguments(std::FILE* report);
 
 static unsigned allocations = 0;
@@ -45,13 +105,15 @@ void* operator new(std::size_t n) {
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
-static std::FILE* report = std::fopen("args-report.txt", "wb");
+static std::FILE* report = nullptr;
 
 static void print(const char* tag, char** strings) {
     for (; *strings != nullptr; ++strings) std::fprintf(report, "%s %s\n", tag, *strings);
 }
 
 int main(int argc, char** argv, char** envp) {
+    if (argc > 2 && std::strcmp(argv[1], "--mode") == 0) return play(argc, argv);
+    report = std::fopen("args-report.txt", "wb");
     const int narrow_argc = argc;
     char** const narrow[] = {argv, envp};
     print("n", argv);

@@ -1,11 +1,14 @@
-// run, command_line and popen for real: args_child.cpp, started in a scratch
-// directory, reports there what its args received; on Windows a batch file
-// beside it reports its %*.
+// run, spawn, output, command_line and popen for real: args_child.cpp,
+// started in a scratch directory, reports there what its args received (on
+// Windows a batch file beside it reports its %*), or with --mode plays a
+// child that writes, echoes, floods or sleeps.
+#include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/cstdlib.hpp>
 #include <wexal/u8port/process.hpp>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -13,6 +16,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <poll.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -75,6 +81,7 @@ TEST(Run, ChildGetsEveryArgumentAsGiven) {
         {"a\\", "a\\\"b", "\\\\", "a\\\\\"b c\\"},
         {"\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x98\x80", "\xEF\xBC\x82"},
         {"%PATH%", "^", "&", "|", "<", ">", "a%b%c"},
+        {"*", "a?b", "*.txt"},
         {"\"&calc.exe", "x\"&echo injected&\""},
         {std::string(30000, 'x')},
     };
@@ -93,12 +100,18 @@ TEST(Run, ChildGetsEveryArgumentAsGiven) {
         EXPECT_EQ(report("args-report.txt", "a "), args);
 #if defined(_WIN32)
         // Through a batch file each argument arrives as the command processor
-        // quotes it: between quotes, with '"' doubled.
+        // quotes it: between quotes, with '"' doubled and the backslashes
+        // before a quote doubled too.
         std::string expected;
         for (const std::string& arg : row) {
             expected += expected.empty() ? "\"" : " \"";
-            for (const char c : arg) expected += c == '"' ? std::string("\"\"") : std::string(1, c);
-            expected += '"';
+            std::size_t backslashes = 0;
+            for (const char c : arg) {
+                if (c == '"') expected.append(backslashes, '\\') += '"';
+                expected += c;
+                backslashes = c == '\\' ? backslashes + 1 : 0;
+            }
+            expected.append(backslashes, '\\') += '"';
         }
         if (wine && expected.find('%') != std::string::npos) continue;
         args[0] = (scratch() / "echo.bat").u8string();
@@ -190,6 +203,193 @@ TEST(Popen, ReadsOutputOfCommandWithNonAsciiArgument) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe);
     EXPECT_EQ(u8::pclose(pipe), 0);
     EXPECT_EQ(std::string(buffer, n), "\xE6\x97\xA5\xE6\x9C\xAC\n");
+}
+
+}  // namespace
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+strings play(strings mode) {
+    mode.insert(mode.begin(), {child(), "--mode"});
+    return mode;
+}
+
+std::string flood(std::size_t n, char first) {
+    std::string s(n, 0);
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(first + i % 26);
+    return s;
+}
+
+TEST(Output, CapturesBothStreamsAndGivesInput) {
+    const std::size_t mib = 1 << 20;
+    const std::string text = "h\xC3\xA9llo \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
+    u8::run_options to_output, with_input, no_input;
+    to_output.error_to_output = true;
+    with_input.input_text = text + "\n" + std::string(300000, 'x');
+    no_input.input = u8::stdio_mode::null;
+    const struct {
+        strings args;
+        u8::run_options options;
+        std::string out, err;
+    } rows[] = {
+        {play({"flood", std::to_string(mib)}), {}, flood(mib, 'a'), flood(mib, 'A')},
+        {play({"echo"}), with_input, *with_input.input_text, ""},
+        {play({"echo"}), no_input, "", ""},
+        {play({"out", "1:one ", "2:two ", "1:three"}), to_output, "one two three", ""},
+        {play({"out", "1:" + text, "2x00ff0a"}), {}, text, std::string("\0\xFF\n", 3)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[2]);
+        const u8::run_output got = u8::output(row.args, row.options);
+        EXPECT_EQ(got.status, 0);
+        EXPECT_FALSE(got.timed_out);
+        EXPECT_TRUE(got.output == row.out) << got.output.size() << " bytes: " << got.output.substr(0, 40);
+        EXPECT_TRUE(got.error == row.err) << got.error.size() << " bytes: " << got.error.substr(0, 40);
+    }
+#if defined(_WIN32)
+    // OEM code page 850: 0x82 is U+00E9, 0x9C U+00A3; a character is never cut.
+    u8::run_options oem;
+    oem.output_code_page = 850;
+    const u8::run_output got = u8::output(play({"out", "1x82", "1x9c", "2x410a"}), oem);
+    EXPECT_EQ(got.output, "\xC3\xA9\xC2\xA3");
+    EXPECT_EQ(got.error, "A\n");
+#endif
+}
+
+TEST(Spawn, PipesTimeLimitsAndStopping) {
+    u8::run_options piped;
+    piped.input = piped.output = u8::stdio_mode::pipe;
+    u8::child echo = u8::spawn(play({"echo"}), piped);
+    echo.input() << "one\ntwo\n";
+    echo.close_input();
+    std::string line;
+    strings lines;
+    while (std::getline(echo.output(), line)) lines.push_back(line);
+    EXPECT_EQ(lines, (strings{"one", "two"}));
+    EXPECT_EQ(echo.wait(), 0);
+    EXPECT_THROW(echo.error(), std::logic_error);
+
+    u8::child sleeper = u8::spawn(play({"sleep", "30000"}));
+    EXPECT_GT(sleeper.id(), 0);
+    EXPECT_FALSE(sleeper.wait_for(50ms));
+    EXPECT_TRUE(sleeper.running());
+    sleeper.kill();
+#if defined(_WIN32)
+    EXPECT_EQ(sleeper.wait(), 1);
+#else
+    EXPECT_EQ(sleeper.wait(), -9);
+#endif
+    EXPECT_FALSE(sleeper.running());
+
+    u8::run_options limited;
+    limited.timeout = 200ms;
+    const auto start = clock_type::now();
+    const u8::run_output in_time = u8::output(play({"out", "1:early"}), limited);
+    EXPECT_EQ(in_time.output, "early");
+    EXPECT_FALSE(in_time.timed_out);
+    const u8::run_output late = u8::output(play({"sleep", "30000"}), limited);
+    EXPECT_TRUE(late.timed_out);
+    try {
+        u8::run(play({"sleep", "30000"}), limited);
+        ADD_FAILURE() << "no time limit";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::errc::timed_out);
+    }
+    EXPECT_LT(clock_type::now() - start, 10s);  // not the children's 30 s
+
+    // A running child's destructor waits for it.
+    const auto before = clock_type::now();
+    { u8::child short_sleep = u8::spawn(play({"sleep", "300"})); }
+    EXPECT_GE(clock_type::now() - before, 250ms);
+}
+
+TEST(Run, FaultsFound) {
+    // Only the standard handles reach a child: a pipe's end left without
+    // O_CLOEXEC (Linux), a file open through the C runtime (Windows).
+    u8::child sleeper;
+#if defined(_WIN32)
+    const fs::path file = scratch() / "held.txt";
+    std::FILE* held = u8::fopen(file.u8string().c_str(), "w");
+    ASSERT_NE(held, nullptr);
+    sleeper = u8::spawn(play({"sleep", "30000"}));
+    std::fclose(held);
+    EXPECT_EQ(u8::remove(file.u8string().c_str()), 0) << "the child holds the file";
+#else
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    EXPECT_EQ(u8::run(play({"open", std::to_string(ends[1])})), 0);
+    sleeper = u8::spawn(play({"sleep", "30000"}));
+    close(ends[1]);
+    pollfd end = {ends[0], POLLIN, 0};
+    EXPECT_EQ(poll(&end, 1, 3000), 1) << "the child holds the pipe";
+    close(ends[0]);
+#endif
+    sleeper.kill();
+
+    const auto fails = [](const strings& args, const u8::run_options& options, std::error_condition why,
+                          const char* what = "") {
+        try {
+            ADD_FAILURE() << "ran, status " << u8::run(args, options);
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code(), why) << e.what();
+            EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
+        }
+    };
+    u8::run_options gap;
+    gap.environment = strings{"A=1", "", "B=2"};
+    fails({child()}, gap, std::make_error_condition(std::errc::invalid_argument));
+    gap.environment = strings{"NAME"};
+    fails({child()}, gap, std::make_error_condition(std::errc::invalid_argument));
+#if defined(_WIN32)
+    const auto missing = std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()).default_error_condition();
+#else
+    const auto missing = std::make_error_condition(std::errc::no_such_file_or_directory);
+#endif
+    u8::run_options nowhere;
+    nowhere.directory = (scratch() / "wexal-nowhere").u8string();
+    fails({child()}, nowhere, missing, "wexal-nowhere");
+
+    std::FILE* file_stream = u8::fopen((scratch() / "plain.txt").u8string().c_str(), "w");
+    ASSERT_NE(file_stream, nullptr);
+    EXPECT_EQ(u8::pclose(file_stream), -1);
+    std::fclose(file_stream);
+#if defined(_WIN32)
+    EXPECT_EQ(u8::exit_code(u8::system("exit 3")), 3);
+    // A relative batch file is the one beside this program, not the child directory's.
+    fs::create_directories(scratch() / "tools");
+    fs::create_directories(scratch() / "untrusted" / "tools");
+    std::ofstream(scratch() / "tools" / "build.bat") << "@exit 11\n";
+    std::ofstream(scratch() / "untrusted" / "tools" / "build.bat") << "@exit 22\n";
+    fs::create_directories(scratch() / "dir.cmd");
+    const fs::path before = fs::current_path();
+    fs::current_path(scratch());
+    u8::run_options untrusted;
+    untrusted.directory = "untrusted";
+    EXPECT_EQ(u8::run({"tools\\build.bat"}, untrusted), 11);
+    // A missing batch file, or a directory of that name, is not started.
+    fails({".\\missing.cmd"}, {}, missing);
+    fails({".\\dir.cmd"}, {}, std::error_code(ERROR_ACCESS_DENIED, std::system_category()).default_error_condition());
+    fs::current_path(before);
+    // A batch file that hands %* on gives each argument whole, backslashes and all.
+    std::ofstream(scratch() / "forward.bat") << "@\"" << child() << "\" %*\n";
+    for (const strings& row : {strings{"C:\\dir\\", "next"}, strings{"x\\\" --evil"}}) {
+        strings args = {(scratch() / "forward.bat").u8string()};
+        args.insert(args.end(), row.begin(), row.end());
+        EXPECT_EQ(u8::run(args, in_scratch()), 0);
+        strings got = report("args-report.txt", "a ");
+        EXPECT_EQ(strings(got.begin() + 1, got.end()), row);
+    }
+#else
+    EXPECT_EQ(u8::exit_code(u8::system("exit 3")), 3);
+    EXPECT_EQ(u8::exit_code(u8::system("kill -9 $$")), -9);
+    // A child whose status the system discards has still run.
+    const auto previous = std::signal(SIGCHLD, SIG_IGN);
+    fails({"true"}, {}, std::make_error_condition(std::errc::no_child_process), "started");
+    std::signal(SIGCHLD, previous);
+#endif
 }
 
 }  // namespace

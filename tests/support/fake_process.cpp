@@ -1,6 +1,7 @@
 #include "fake_process.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 #include "windows/win32.hpp"
 
@@ -14,14 +15,19 @@ fake_process_state& fake_processes() {
 
 namespace {
 
-// A handle value for the one process that can exist at a time; never dereferenced.
-void* const process_handle = reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x7000));
-
 // The block runs up to its first empty entry: two NULs in a row.
 wide_string environment_block(const u8port::wide_char* block) {
     const u8port::wide_char* end = block;
     while (end[0] != 0 || end[1] != 0) ++end;
     return wide_string(block, end + 2);
+}
+
+// A new handle value, counted open; never dereferenced.
+void* new_handle() {
+    fake_process_state& state = fake_processes();
+    void* const h = reinterpret_cast<void*>(state.next_handle += 4);
+    state.open_handles.insert(h);
+    return h;
 }
 
 }  // namespace
@@ -38,6 +44,7 @@ dword GetFileAttributesW(const wide_char* file_name) {
     const test::wide_string name(file_name);
     if (state.files.count(name) != 0) return 0x20;  // FILE_ATTRIBUTE_ARCHIVE
     if (state.directories.count(name) != 0) return file_attribute_directory;
+    test::fake_last_error() = error_file_not_found;
     return invalid_file_attributes;
 }
 
@@ -51,7 +58,8 @@ dword GetSystemDirectoryW(wide_char* buffer, dword size) {
 }
 
 int CreateProcessW(const wide_char* application_name, wide_char* command_line, dword creation_flags, void* environment,
-                   const wide_char* current_directory, handle* process) {
+                   const wide_char* current_directory, const handle* std_handles, const handle* inherit,
+                   dword inherit_count, handle* process, dword* process_id) {
     test::log_call("CreateProcessW");
     const test::recording_scope recording;
     test::fake_process_state& state = test::fake_processes();
@@ -61,12 +69,15 @@ int CreateProcessW(const wide_char* application_name, wide_char* command_line, d
     start.creation_flags = creation_flags;
     if (environment != nullptr) start.environment = test::environment_block(static_cast<const wide_char*>(environment));
     if (current_directory != nullptr) start.directory = test::wide_string(current_directory);
+    std::copy(std_handles, std_handles + 3, start.std_handles);
+    start.inherited.assign(inherit, inherit + inherit_count);
     state.starts.push_back(std::move(start));
     if (state.start_fails_with) {
         test::fake_last_error() = *state.start_fails_with;
         return 0;
     }
-    *process = test::process_handle;
+    *process = test::new_handle();
+    *process_id = 4242;
     return 1;
 }
 
@@ -75,16 +86,93 @@ dword WaitForSingleObject(handle, dword) {
     return 0;  // WAIT_OBJECT_0: the process has ended
 }
 
+dword WaitForMultipleObjects(dword, const handle*, int, dword) {
+    test::log_call("WaitForMultipleObjects");
+    return 0;
+}
+
 int GetExitCodeProcess(handle, dword* exit_code) {
     test::log_call("GetExitCodeProcess");
     *exit_code = test::fake_processes().exit_code;
     return 1;
 }
 
-int CloseHandle(handle) {
-    test::log_call("CloseHandle");
+int TerminateProcess(handle, unsigned) {
+    test::log_call("TerminateProcess");
     return 1;
 }
+
+int CloseHandle(handle object) {
+    test::log_call("CloseHandle");
+    const test::recording_scope recording;
+    return test::fake_processes().open_handles.erase(object) == 1;
+}
+
+handle GetCurrentProcess() { return reinterpret_cast<handle>(static_cast<std::intptr_t>(-1)); }
+
+dword GetCurrentProcessId() { return 77; }
+
+int DuplicateHandle(handle, handle source, handle, handle* target, dword, int, dword) {
+    test::log_call("DuplicateHandle");
+    const test::recording_scope recording;
+    if (source == nullptr) return 0;
+    *target = test::new_handle();
+    return 1;
+}
+
+handle CreateNamedPipeW(const wide_char* name, dword, dword, dword, dword, dword, dword, int) {
+    test::log_call("CreateNamedPipeW");
+    const test::recording_scope recording;
+    test::fake_processes().opened_names.emplace_back(name);
+    return test::new_handle();
+}
+
+handle CreateFileW(const wide_char* file_name, dword, dword, int, dword, dword, handle) {
+    test::log_call("CreateFileW");
+    const test::recording_scope recording;
+    test::fake_processes().opened_names.emplace_back(file_name);
+    return test::new_handle();
+}
+
+// A pipe has ended at once for a reader; a writer's bytes all go.
+int ReadFile(handle, void*, dword, dword*, overlapped*) {
+    test::log_call("ReadFile");
+    test::fake_last_error() = error_broken_pipe;
+    return 0;
+}
+
+int WriteFile(handle, const void*, dword size, dword* written, overlapped* pending) {
+    test::log_call("WriteFile");
+    if (written != nullptr) *written = size;
+    if (pending != nullptr) pending->internal_high = size;
+    return 1;
+}
+
+int GetOverlappedResult(handle, overlapped* pending, dword* transferred, int) {
+    test::log_call("GetOverlappedResult");
+    *transferred = static_cast<dword>(pending->internal_high);
+    return 1;
+}
+
+int CancelIoEx(handle, overlapped*) {
+    test::log_call("CancelIoEx");
+    return 1;
+}
+
+handle CreateEventW(int, int) {
+    const test::recording_scope recording;
+    return test::new_handle();
+}
+
+// Code page 28591 (ISO 8859-1) only: each byte is its own code point.
+int MultiByteToWideChar(unsigned code_page, dword, const char* text, int size, wide_char* out, int out_size) {
+    test::log_call("MultiByteToWideChar");
+    if (code_page != 28591) return 0;
+    for (int i = 0; i < size && out != nullptr && i < out_size; ++i) out[i] = static_cast<unsigned char>(text[i]);
+    return size;
+}
+
+void SetLastError(dword error) { test::fake_last_error() = error; }
 
 // The command processor's pipe is not modelled: it fails.
 std::FILE* _wpopen(const wide_char*, const wide_char*) {

@@ -1,6 +1,7 @@
 // The process part of the fake platform: a file system of names that exist
-// (for the program search), the system directory, and a record of every
-// process started, which exits with a scripted code at once.
+// (for the program search), the system directory, a record of every process
+// started (which exits with a scripted code at once), and handles that are
+// counted open and closed. Pipes read as ended at once and take every write.
 #ifndef WEXAL_TESTS_SUPPORT_FAKE_PROCESS_HPP
 #define WEXAL_TESTS_SUPPORT_FAKE_PROCESS_HPP
 
@@ -22,6 +23,8 @@ struct process_start {
     // The environment block, its NUL separators included; nullopt: inherited.
     std::optional<wide_string> environment;
     wide_arg directory;
+    void* std_handles[3] = {nullptr, nullptr, nullptr};
+    std::vector<void*> inherited;  // the handle list
 };
 
 struct fake_process_state {
@@ -32,6 +35,12 @@ struct fake_process_state {
     std::vector<process_start> starts;
     std::optional<std::uint32_t> start_fails_with;  // CreateProcessW fails with this last error
     std::uint32_t exit_code = 0;
+
+    // Handles made by the fake (pipes, files, events, copies, processes) and
+    // not yet closed; the name each pipe or file was opened with.
+    std::set<void*> open_handles;
+    std::vector<wide_string> opened_names;
+    std::uintptr_t next_handle = 0x1000;
 
     void reset() { *this = fake_process_state(); }
 };
