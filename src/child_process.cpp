@@ -84,8 +84,7 @@ struct child::state {
         if (!ended) {
             try {
                 wait(std::nullopt);
-            } catch (...) {
-            }
+            } catch (...) {}
         }
         detail::release_process(process);
     }

@@ -232,6 +232,8 @@ std::ptrdiff_t read_pipe(pipe_end end, char* buffer, std::size_t size) noexcept 
     }
 }
 
+namespace {
+
 // Writing to a pipe whose reader has gone raises SIGPIPE, which would end
 // this program: the signal is blocked on this thread for one write and taken
 // back if that write raised it.
@@ -252,6 +254,8 @@ ssize_t write_quietly(int fd, const char* data, std::size_t size) noexcept {
     errno = error;
     return n;
 }
+
+}  // namespace
 
 bool write_pipe(pipe_end end, const char* data, std::size_t size) noexcept {
     while (size != 0) {
@@ -292,7 +296,10 @@ bool exchange(pipe_end (&pipes)[3], std::string_view input, std::string& out, st
             if (left.count() <= 0) break;
             wait = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 1 << 30));
         }
-        if (::poll(ready, count, wait) < 0 && errno != EINTR) break;
+        if (::poll(ready, count, wait) < 0) {
+            if (errno == EINTR) continue;
+            fail(errno, "cannot read from a child");  // the child's state closes the pipes
+        }
         for (nfds_t k = 0; k < count; ++k) {
             if (ready[k].revents == 0) continue;
             const int i = at[k];

@@ -111,26 +111,18 @@ wide_string find_program(const std::string& program) {
     cannot_start(win32::error_file_not_found, program);
 }
 
-// The name of a variable in an entry, folded for Windows' order of the block
-// (by name, without regard to case).
-wide_string sort_key(const wide_string& entry) {
-    wide_string name = entry.substr(0, entry.find(wide_char('='), 1));
-    for (wide_char& c : name) {
-        if (c >= 'a' && c <= 'z') c = static_cast<wide_char>(c - 'a' + 'A');
-    }
-    return name;
-}
-
-// "NAME=value" entries, sorted, each ended by a NUL, and one more NUL.
+// "NAME=value" entries, each ended by a NUL, and one more NUL; sorted by
+// name without regard to case, in the order Windows documents for the block
+// (CompareStringOrdinal, ignoring case).
 wide_string environment_block(const std::vector<std::string>& entries) {
-    std::vector<std::pair<wide_string, wide_string>> sorted;
-    for (const std::string& entry : entries) {
-        wide_string wide_entry = widen(entry);
-        sorted.emplace_back(sort_key(wide_entry), std::move(wide_entry));
-    }
-    std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<wide_string> sorted;
+    for (const std::string& entry : entries) sorted.push_back(widen(entry));
+    const auto name_size = [](const wide_string& entry) { return static_cast<int>(entry.find(wide_char('='), 1)); };
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const wide_string& a, const wide_string& b) {
+        return win32::CompareStringOrdinal(a.data(), name_size(a), b.data(), name_size(b), 1) == win32::cstr_less_than;
+    });
     wide_string block;
-    for (const auto& entry : sorted) block += entry.second + wide_char(0);
+    for (const wide_string& entry : sorted) block += entry + wide_char(0);
     if (sorted.empty()) block += wide_char(0);
     return block + wide_char(0);
 }
@@ -360,16 +352,16 @@ bool exchange(pipe_end (&pipes)[3], std::string_view input, std::string& out, st
     };
     std::unique_ptr<transfer_state[]> states(new transfer_state[3]);
     std::string* const into[] = {nullptr, &out, &err};
-    bool failed = false;
+    win32::dword error = 0;  // the system's, else win32::wait_timeout for the deadline
     for (int i = 0; i < 3; ++i) {
         states[i].pending.event = win32::CreateEventW(1, 0);
-        failed = failed || states[i].pending.event == nullptr;
+        if (states[i].pending.event == nullptr) error = win32::GetLastError();
     }
     const auto finish = [&](int i) {
         close_pipe(pipes[i]);
         pipes[i] = no_pipe;
     };
-    while (!failed) {
+    while (error == 0) {
         win32::handle events[3];
         int at[3];
         win32::dword count = 0;
@@ -400,7 +392,7 @@ bool exchange(pipe_end (&pipes)[3], std::string_view input, std::string& out, st
         }
         const win32::dword signalled = win32::WaitForMultipleObjects(count, events, 0, wait);
         if (signalled >= count) {
-            failed = true;
+            error = signalled == win32::wait_timeout ? signalled : win32::GetLastError();
             break;
         }
         const int i = at[signalled];
@@ -427,7 +419,8 @@ bool exchange(pipe_end (&pipes)[3], std::string_view input, std::string& out, st
         if (pipes[i] != no_pipe) finish(i);
         if (s.pending.event != nullptr) win32::CloseHandle(s.pending.event);
     }
-    return !failed;
+    if (error != 0 && error != win32::wait_timeout) fail(error, "cannot read from a child");
+    return error == 0;
 }
 
 // Converted in one call over all the bytes, so that no character is ever cut;

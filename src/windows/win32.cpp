@@ -269,6 +269,10 @@ handle CreateEventW(int manual_reset, int initial_state) {
     return ::CreateEventW(nullptr, manual_reset, initial_state, nullptr);
 }
 
+int CompareStringOrdinal(const wide_char* a, int a_size, const wide_char* b, int b_size, int ignore_case) {
+    return ::CompareStringOrdinal(a, a_size, b, b_size, ignore_case);
+}
+
 int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int size, wide_char* out, int out_size) {
     return ::MultiByteToWideChar(code_page, flags, text, size, out, out_size);
 }

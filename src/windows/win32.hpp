@@ -136,7 +136,9 @@ int GetOverlappedResult(handle file, overlapped* pending, dword* transferred, in
 int CancelIoEx(handle file, overlapped* pending);
 handle CreateEventW(int manual_reset, int initial_state);
 
-// KERNEL32: text in a code page to UTF-16.
+// KERNEL32: text. CompareStringOrdinal: cstr_less_than, 2 equal, 3 greater, 0 on failure.
+constexpr int cstr_less_than = 1;  // CSTR_LESS_THAN
+int CompareStringOrdinal(const wide_char* a, int a_size, const wide_char* b, int b_size, int ignore_case);
 int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int size, wide_char* out, int out_size);
 
 }  // namespace win32

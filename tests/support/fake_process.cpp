@@ -164,6 +164,15 @@ handle CreateEventW(int, int) {
     return test::new_handle();
 }
 
+// Ordinal, with ASCII letters folded to upper case.
+int CompareStringOrdinal(const wide_char* a, int a_size, const wide_char* b, int b_size, int) {
+    const auto upper = [](wide_char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : int(c); };
+    for (int i = 0; i < a_size && i < b_size; ++i) {
+        if (upper(a[i]) != upper(b[i])) return upper(a[i]) < upper(b[i]) ? 1 : 3;
+    }
+    return a_size < b_size ? 1 : a_size == b_size ? 2 : 3;
+}
+
 // Code page 28591 (ISO 8859-1) only: each byte is its own code point.
 int MultiByteToWideChar(unsigned code_page, dword, const char* text, int size, wide_char* out, int out_size) {
     test::log_call("MultiByteToWideChar");

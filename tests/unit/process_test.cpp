@@ -27,7 +27,8 @@ void machine() {
     wexal::test::reset_fake_platform();
     wexal::test::fake_environment().variables[wide(u"PATH")] = wide(u"C:\\bin");
     auto& state = fake_processes();
-    for (const char* file : {"C:\\bin\\tool.exe", "tools\\build.bat", "C:\\work\\tools\\build.bat", "C:\\work\\x.cmd"}) {
+    for (const char* file :
+         {"C:\\bin\\tool.exe", "tools\\build.bat", "C:\\work\\tools\\build.bat", "C:\\work\\x.cmd"}) {
         state.files.insert(w(file));
     }
     state.directories = {w("C:\\work\\untrusted"), w("C:\\work\\dir.cmd")};
@@ -54,10 +55,18 @@ TEST(WindowsRun, WhatTheChildIsGiven) {
         std::size_t inherited;
     } rows[] = {
         {{"tool", "a b"}, {}, "C:\\bin\\tool.exe", "tool \"a b\"", {}, 3},
-        {{"tools\\build.bat", "C:\\dir\\"}, untrusted, "C:\\Windows\\System32\\cmd.exe",
-         "cmd.exe /e:ON /v:OFF /d /c \"\"C:\\work\\tools\\build.bat\" \"C:\\dir\\\\\"\"", {}, 3},
-        {{"C:\\work\\x.cmd"}, sorted, "C:\\Windows\\System32\\cmd.exe", "cmd.exe /e:ON /v:OFF /d /c \"\"C:\\work\\x.cmd\"\"",
-         std::u16string(u"=C:=C:\\work\0A=1\0b=2\0Path=C:\\bin\0\0", 33), 3},
+        {{"tools\\build.bat", "C:\\dir\\"},
+         untrusted,
+         "C:\\Windows\\System32\\cmd.exe",
+         "cmd.exe /e:ON /v:OFF /d /c \"\"C:\\work\\tools\\build.bat\" \"C:\\dir\\\\\"\"",
+         {},
+         3},
+        {{"C:\\work\\x.cmd"},
+         sorted,
+         "C:\\Windows\\System32\\cmd.exe",
+         "cmd.exe /e:ON /v:OFF /d /c \"\"C:\\work\\x.cmd\"\"",
+         std::u16string(u"=C:=C:\\work\0A=1\0b=2\0Path=C:\\bin\0\0", 33),
+         3},
         {{"tool"}, piped, "C:\\bin\\tool.exe", "tool", {}, 2},
     };
     for (const auto& row : rows) {
@@ -68,10 +77,12 @@ TEST(WindowsRun, WhatTheChildIsGiven) {
         const auto& start = fake_processes().starts[0];
         EXPECT_EQ(start.application, w(row.application));
         EXPECT_EQ(start.command_line, w(row.line));
-        EXPECT_EQ(start.environment, row.environment ? std::optional<wide_string>(wide(*row.environment)) : std::nullopt);
+        EXPECT_EQ(start.environment,
+                  row.environment ? std::optional<wide_string>(wide(*row.environment)) : std::nullopt);
         // Copies of the standard handles, each listed once; all closed at the end.
         EXPECT_EQ(start.inherited.size(), row.inherited);
-        for (void* h : start.std_handles) EXPECT_NE(std::find(start.inherited.begin(), start.inherited.end(), h), start.inherited.end());
+        for (void* h : start.std_handles)
+            EXPECT_NE(std::find(start.inherited.begin(), start.inherited.end(), h), start.inherited.end());
         EXPECT_EQ(start.std_handles[2] == start.std_handles[1], row.options.error_to_output);
         EXPECT_TRUE(fake_processes().open_handles.empty());
     }
