@@ -37,9 +37,8 @@ struct fake_process_state {
     std::uint32_t exit_code = 0;
 
     // Handles made by the fake (pipes, files, events, copies, processes) and
-    // not yet closed; the name each pipe or file was opened with.
+    // not yet closed.
     std::set<void*> open_handles;
-    std::vector<wide_string> opened_names;
     std::uintptr_t next_handle = 0x1000;
 
     void reset() { *this = fake_process_state(); }
