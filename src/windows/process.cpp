@@ -46,8 +46,11 @@ constexpr std::size_t wbatch_line_size = 8191;
 }
 
 // The one place where a name given to run (the program, the directory)
-// becomes the UTF-16 name the system is given.
-wide_string system_name(const std::string& name) { return widen(name); }
+// becomes the UTF-16 name the system is given: as every name of the library,
+// the three-byte form of a lone surrogate is that surrogate. (Not the
+// verbatim long form: neither CreateProcessW's directory nor the command
+// processor takes it.)
+wide_string system_name(const std::string& name) { return widen(name, lossless); }
 
 // The value of a variable, empty when it is not set.
 wide_string environment_variable(const wide_char* name) {

@@ -102,6 +102,12 @@ TEST(WindowsRun, WhatTheChildIsGivenOrWhyNothingStarted) {
         EXPECT_EQ(start.std_handles[2] == start.std_handles[1], row.options.error_to_output);
         EXPECT_TRUE(fake_processes().open_handles.empty());
     }
+    // A lone surrogate's three-byte form names that surrogate.
+    machine();
+    const wide_string surrogate = wide(u"C:\\bin\\\xD800.exe");
+    fake_processes().files.insert(surrogate);
+    wexal::test::fake_files().full_paths[surrogate] = surrogate;
+    EXPECT_EQ(u8::run({"C:\\bin\\\xED\xA0\x80"}), 0);
     // output(): pipes and their events closed too, the bytes read in the code page.
     machine();
     u8::run_options latin1;
