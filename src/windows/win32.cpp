@@ -156,7 +156,9 @@ handle _get_osfhandle(int fd) { return reinterpret_cast<handle>(::_get_osfhandle
 
 int WriteFile(handle file, const void* buffer, dword size, dword* written, void* overlapped) {
     DWORD value = 0;
-    const BOOL ok = ::WriteFile(file, buffer, size, &value, static_cast<LPOVERLAPPED>(overlapped));
+    // No count for an overlapped write that is left pending (as documented).
+    const BOOL ok = ::WriteFile(file, buffer, size, written != nullptr ? &value : nullptr,
+                                static_cast<LPOVERLAPPED>(overlapped));
     if (written != nullptr) *written = value;
     return ok;
 }
@@ -245,14 +247,6 @@ int ReadFile(handle file, void* buffer, dword size, dword* read, overlapped* pen
     const BOOL ok = ::ReadFile(file, buffer, size, read != nullptr ? &value : nullptr,
                                reinterpret_cast<OVERLAPPED*>(pending));
     if (read != nullptr) *read = value;
-    return ok;
-}
-
-int WriteFile(handle file, const void* data, dword size, dword* written, overlapped* pending) {
-    DWORD value = 0;
-    const BOOL ok = ::WriteFile(file, data, size, written != nullptr ? &value : nullptr,
-                                reinterpret_cast<OVERLAPPED*>(pending));
-    if (written != nullptr) *written = value;
     return ok;
 }
 

@@ -130,8 +130,8 @@ handle CreateNamedPipeW(const wide_char* name, dword open_mode, dword pipe_mode,
                         dword in_size, dword default_timeout, int inherit_handle);
 handle CreateFileW(const wide_char* file_name, dword access, dword share_mode, int inherit_handle, dword disposition,
                    dword flags, handle template_file);
-int ReadFile(handle file, void* buffer, dword size, dword* read, overlapped* pending);
-int WriteFile(handle file, const void* data, dword size, dword* written, overlapped* pending);
+// ReadFile as WriteFile (above): overlapped is an overlapped* or null.
+int ReadFile(handle file, void* buffer, dword size, dword* read, void* overlapped);
 int GetOverlappedResult(handle file, overlapped* pending, dword* transferred, int wait);
 int CancelIoEx(handle file, overlapped* pending);
 handle CreateEventW(int manual_reset, int initial_state);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fake_console.hpp"
 #include "windows/win32.hpp"
 
 namespace wexal {
@@ -127,16 +128,14 @@ handle CreateEventW(int, int) {
 }
 
 // A pipe has ended at once for a reader; a writer's bytes all go.
-int ReadFile(handle, void*, dword, dword*, overlapped*) {
+int ReadFile(handle, void*, dword, dword*, void*) {
     test::fake_last_error() = error_broken_pipe;
     return 0;
 }
-int WriteFile(handle, const void*, dword size, dword*, overlapped* pending) {
-    pending->internal_high = size;  // what GetOverlappedResult reports
-    return 1;
-}
-int GetOverlappedResult(handle, overlapped* pending, dword* transferred, int) {
-    *transferred = static_cast<dword>(pending->internal_high);
+// WriteFile is the console part's, which records every write.
+int GetOverlappedResult(handle file, overlapped*, dword* transferred, int) {
+    const auto& writes = test::fake_console().file_writes;
+    *transferred = writes.empty() || writes.back().first != file ? 0 : static_cast<dword>(writes.back().second.size());
     return 1;
 }
 int CancelIoEx(handle, overlapped*) { return 1; }
