@@ -242,10 +242,10 @@ handle CreateFileW(const wide_char* file_name, dword access, dword share_mode, i
     return ::CreateFileW(file_name, access, share_mode, &security, disposition, flags, template_file);
 }
 
-int ReadFile(handle file, void* buffer, dword size, dword* read, overlapped* pending) {
+int ReadFile(handle file, void* buffer, dword size, dword* read, void* overlapped) {
     DWORD value = 0;
     const BOOL ok = ::ReadFile(file, buffer, size, read != nullptr ? &value : nullptr,
-                               reinterpret_cast<OVERLAPPED*>(pending));
+                               static_cast<LPOVERLAPPED>(overlapped));
     if (read != nullptr) *read = value;
     return ok;
 }
