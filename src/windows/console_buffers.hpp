@@ -21,7 +21,7 @@ namespace detail {
 // Lets the unit tests call the private conversion steps; defined only there.
 struct console_buffer_test_access;
 
-// Collects UTF-8 bytes in a 1024-byte buffer and writes them to the console
+// Collects UTF-8 bytes in a 4 KiB buffer and writes them to the console
 // as UTF-16 at every end of line, on every flush and when the buffer fills; a
 // longer write goes out in full buffers, and only the part after its last
 // newline waits. An incomplete sequence at the end is carried over until its
@@ -46,10 +46,10 @@ struct console_buffer_test_access;
 // took the lock, and a sequence is never cut by another thread's bytes.
 class console_output_buffer : public std::basic_streambuf<char> {
 public:
-    static constexpr std::size_t buffer_size = 1024;
+    static constexpr std::size_t buffer_size = 4096;
     // One unit per byte at most (a 4-byte sequence gives two units), so a
     // full buffer never needs more than buffer_size units.
-    static constexpr std::size_t wbuffer_size = 2048;
+    static constexpr std::size_t wbuffer_size = 4096;
 
     // A buffer on one console handle, for good.
     explicit console_output_buffer(void* handle) noexcept;

@@ -93,8 +93,10 @@ const flush_case flush_cases[] = {
     {"everything already written: no second call", {"abc", ""}, {u"abc"}},
     {"lines go out at their end, many in one write", {"a\nb\nc"}, {u"a\nb\n", u"c"}},
     {"a long write: full buffers, then up to its last newline",
-     {std::string(1500, 'x') + "\n" + std::string(600, 'y') + "\nz"},
-     {std::u16string(1024, 'x'), std::u16string(476, 'x') + u"\n" + std::u16string(547, 'y'),
+     {std::string(console_output_buffer::buffer_size + 476, 'x') + "\n" +
+      std::string(console_output_buffer::buffer_size - 424, 'y') + "\nz"},
+     {std::u16string(console_output_buffer::buffer_size, 'x'),
+      std::u16string(476, 'x') + u"\n" + std::u16string(console_output_buffer::buffer_size - 477, 'y'),
       std::u16string(53, 'y') + u"\n", u"z"}},
 };
 
