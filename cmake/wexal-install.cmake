@@ -111,6 +111,12 @@ if(WEXAL_LIBRARY_TYPE STREQUAL STATIC)
     set(WEXAL_PC_CFLAGS " -DWEXAL_U8PORT_STATIC")
     set(WEXAL_PC_CALLTRAIL_CFLAGS " -DWEXAL_CALLTRAIL_STATIC")
 endif()
+# and names the system libraries it needs, which a shared build links itself.
+set(WEXAL_PC_LIBS "")
+if(WEXAL_LIBRARY_TYPE STREQUAL STATIC AND WEXAL_U8PORT_SYSTEM_LIBRARIES)
+    list(TRANSFORM WEXAL_U8PORT_SYSTEM_LIBRARIES PREPEND " -l" OUTPUT_VARIABLE WEXAL_PC_LIBS)
+    list(JOIN WEXAL_PC_LIBS "" WEXAL_PC_LIBS)
+endif()
 foreach(wexal_pc u8port calltrail-noop)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wexal-${wexal_pc}.pc.in
         ${PROJECT_BINARY_DIR}/package/wexal-${wexal_pc}.pc.in @ONLY)

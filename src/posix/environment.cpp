@@ -40,6 +40,15 @@ char* getenv(const char* name) {
     return const_cast<char*>(getenv_result->get());
 }
 
+std::optional<std::string> environment_value(std::string_view name) {
+    if (name.empty() || name.find('\0') != std::string_view::npos) return std::nullopt;
+    const detail::byte_name terminated(name.data(), name.data() + name.size());
+    const std::lock_guard<std::mutex> hold(environment_lock);
+    const char* const value = std::getenv(terminated.get());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
 int setenv(const char* name, const char* value, int overwrite) {
     if (detail::refuse_null(name)) return -1;
     const std::lock_guard<std::mutex> hold(environment_lock);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include <wexal/u8port/convert.hpp>
 #include <wexal/u8port/stackstring.hpp>
 
 #include "fill_buffer.hpp"
@@ -28,11 +29,18 @@ constexpr win32::dword wexistence_probe_size = 2;
 // the last error as it was (Windows and Wine both do): after an earlier miss
 // on this thread it still reads 203. A zero-capacity lookup settles it, since
 // an existing variable, even an empty one, needs room for its terminator.
-bool is_missing(const wide_char* name) {
-    if (win32::GetLastError() != win32::error_envvar_not_found) return false;
+// Another thread may set the variable between the two lookups: then the
+// second finds a value, and the first answer stands for nothing.
+enum class no_value { missing, empty, changed };
+
+no_value why_no_value(const wide_char* name) {
+    if (win32::GetLastError() != win32::error_envvar_not_found) return no_value::empty;
     wide_char scratch[1] = {0};
-    return win32::GetEnvironmentVariableW(name, scratch, 0) == 0;
+    const win32::dword n = win32::GetEnvironmentVariableW(name, scratch, 0);
+    return n == 0 ? no_value::missing : n == 1 ? no_value::empty : no_value::changed;
 }
+
+bool is_missing(const wide_char* name) { return why_no_value(name) == no_value::missing; }
 
 int to_status(int platform_result) noexcept { return platform_result != 0 ? 0 : -1; }
 
@@ -75,6 +83,27 @@ char* getenv(const char* name) {
             getenv_result.convert(value);
             return getenv_result.get();
         });
+}
+
+// GetEnvironmentVariableW reads the process's block under the system's own
+// lock, which SetEnvironmentVariableW takes too, and nothing here is shared.
+std::optional<std::string> environment_value(std::string_view name) {
+    if (name.empty() || name.find('\0') != std::string_view::npos) return std::nullopt;
+    const wide_short_stackstring wide_name(name.data(), name.data() + name.size());
+    for (;;) {
+        bool changed = false;
+        std::optional<std::string> value = detail::fill_wide_buffer<wprobe_size>(
+            [&](wide_char* buffer, win32::dword size) {
+                return win32::GetEnvironmentVariableW(wide_name.get(), buffer, size);
+            },
+            [&](const wide_char* text, win32::dword n) -> std::optional<std::string> {
+                const no_value why = n == 0 ? why_no_value(wide_name.get()) : no_value::empty;
+                if (why == no_value::missing) return std::nullopt;
+                changed = why == no_value::changed;
+                return narrow(wide_string_view(text, n));
+            });
+        if (!changed) return value;
+    }
 }
 
 int setenv(const char* name, const char* value, int overwrite) {

@@ -12,6 +12,7 @@
 #include <process.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <userenv.h>
 #include <wchar.h>
 
 #if defined(_MSC_VER)
@@ -272,6 +273,39 @@ int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int s
 }
 
 int CloseHandle(handle object) { return ::CloseHandle(object); }
+
+dword GetModuleFileNameW(handle module, wide_char* buffer, dword size) {
+    return ::GetModuleFileNameW(static_cast<HMODULE>(module), buffer, size);
+}
+
+// Looked up once: GetTempPath2W is missing from older systems and from Wine 8.
+dword GetTempPath2W(dword size, wide_char* buffer) {
+    using get_temp_path = DWORD(WINAPI*)(DWORD, LPWSTR);
+    static const get_temp_path get_temp_path2 = reinterpret_cast<get_temp_path>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+    if (get_temp_path2 == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
+    return get_temp_path2(size, buffer);
+}
+
+dword GetTempPathW(dword size, wide_char* buffer) { return ::GetTempPathW(size, buffer); }
+
+int OpenProcessToken(handle process, dword access, handle* token) { return ::OpenProcessToken(process, access, token); }
+
+int GetUserProfileDirectoryW(handle token, wide_char* buffer, dword* size) {
+    DWORD value = *size;
+    const BOOL ok = ::GetUserProfileDirectoryW(token, buffer, &value);
+    *size = value;
+    return ok;
+}
+
+dword FormatMessageW(dword flags, dword message_id, dword language_id, wide_char* buffer, dword size) {
+    return ::FormatMessageW(flags, nullptr, message_id, language_id, buffer, size, nullptr);
+}
+
+const wide_char* _wcserror(int errno_value) { return ::_wcserror(errno_value); }
 
 }  // namespace win32
 }  // namespace detail

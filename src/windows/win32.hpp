@@ -141,6 +141,27 @@ constexpr int cstr_less_than = 1;  // CSTR_LESS_THAN
 int CompareStringOrdinal(const wide_char* a, int a_size, const wide_char* b, int b_size, int ignore_case);
 int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int size, wide_char* out, int out_size);
 
+// KERNEL32, USERENV and the C runtime: the program's places and error text.
+// GetModuleFileNameW and GetTempPathW answer as fill_wide_buffer expects (the
+// capacity itself when the path was cut to fit). GetTempPath2W is
+// looked up at run time (Windows 11 and later, recent Server releases): where
+// the system lacks it, 0 with error_proc_not_found. GetUserProfileDirectoryW:
+// *size in units with the terminator, both ways; too small, 0 with
+// error_insufficient_buffer and the size needed.
+constexpr dword error_insufficient_buffer = 122;      // ERROR_INSUFFICIENT_BUFFER
+constexpr dword error_proc_not_found = 127;           // ERROR_PROC_NOT_FOUND
+constexpr dword token_query = 8;                      // TOKEN_QUERY
+constexpr dword format_message_from_system = 0x1200;  // FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS
+dword GetModuleFileNameW(handle module, wide_char* buffer, dword size);
+dword GetTempPath2W(dword size, wide_char* buffer);
+dword GetTempPathW(dword size, wide_char* buffer);
+int OpenProcessToken(handle process, dword access, handle* token);
+int GetUserProfileDirectoryW(handle token, wide_char* buffer, dword* size);
+// With no source and no arguments (the system's own messages only).
+dword FormatMessageW(dword flags, dword message_id, dword language_id, wide_char* buffer, dword size);
+// The C runtime's text for an errno value, in a buffer of the calling thread.
+const wide_char* _wcserror(int errno_value);
+
 }  // namespace win32
 }  // namespace detail
 }  // namespace u8port

@@ -10,8 +10,10 @@
 // stdout ("1:text", "1x" and hex bytes) or stderr ("2..."), flushed one by one;
 // "flood N" writes N bytes to each of stdout and stderr at once; "echo"
 // copies stdin to stdout; "sleep MS"; "open N" exits 1 if descriptor N is
-// open (Linux), else 0.
+// open (Linux), else 0; "places" writes executable_path, temp_directory and
+// home_directory, a line each.
 #include <wexal/u8port/args.hpp>
+#include <wexal/u8port/cstdlib.hpp>
 
 #include <chrono>
 #include <cstdio>
@@ -91,6 +93,10 @@ static int play(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(n));
     } else if (mode == "open") {
         return is_open(n) ? 1 : 0;
+    } else if (mode == "places") {
+        namespace u8 = wexal::u8port;
+        std::printf("%s\n%s\n%s\n", u8::executable_path().c_str(), u8::temp_directory().c_str(),
+                    u8::home_directory().c_str());
     }
     return 0;
 }

@@ -72,6 +72,8 @@ TEST(RealEnvironment, AnEmptyValueIsNotAMissingVariable) {
     EXPECT_EQ(u8::getenv("WEXAL_NEVER_SET"), nullptr);
     EXPECT_EQ(text(u8::getenv("WEXAL_EMPTY")), "");
     EXPECT_EQ(u8::getenv("WEXAL_NEVER_SET"), nullptr);
+    EXPECT_EQ(u8::environment_value("WEXAL_EMPTY"), std::string());
+    EXPECT_EQ(u8::environment_value("WEXAL_NEVER_SET"), std::nullopt);
     EXPECT_EQ(u8::setenv("WEXAL_EMPTY", "filled", 0), 0);
     EXPECT_EQ(text(u8::getenv("WEXAL_EMPTY")), "") << "overwrite 0 keeps an empty value";
     EXPECT_EQ(u8::unsetenv("WEXAL_EMPTY"), 0);

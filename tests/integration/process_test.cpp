@@ -4,6 +4,7 @@
 // child that writes, echoes, floods or sleeps.
 #include <wexal/u8port/cstdio.hpp>
 #include <wexal/u8port/cstdlib.hpp>
+#include <wexal/u8port/filesystem.hpp>
 #include <wexal/u8port/process.hpp>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <optional>
 #include <random>
+#include <sstream>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -131,6 +133,36 @@ TEST(Run, ChildGetsEveryArgumentAsGiven) {
               0);
     strings wexal_variables = report("args-report.txt", "e WEXAL_");
     EXPECT_EQ(wexal_variables, strings{"ONLY=\xC3\xA9"});
+}
+
+TEST(Places, ChildInANonAsciiFolderReportsItsPlaces) {
+    const fs::path dir = scratch() / fs::u8path(
+                                         "Gr\xC3\xBC\xC3\x9F"
+                                         "e-\xE6\x97\xA5");
+    fs::create_directories(dir);
+    const fs::path original = fs::u8path(child()), copy = dir / original.filename();
+    for (const auto& file : fs::directory_iterator(original.parent_path())) {
+        if (file.path() == original || file.path().extension() == ".dll")
+            fs::copy_file(file.path(), dir / file.path().filename(), fs::copy_options::overwrite_existing);
+    }
+    const std::string at = dir.u8string(), path = std::string("PATH=") + u8::getenv("PATH");
+    const std::vector<strings> rows = {
+        {path, "USERPROFILE=" + at, "TMP=" + at, "TEMP=" + at, "HOME=" + at, "TMPDIR=" + at},
+        {path},  // the profile folder, the password database
+    };
+    for (const auto& environment : rows) {
+        const u8::run_output r = u8::output({copy.u8string(), "--mode", "places"}, {environment, at});
+        ASSERT_EQ(r.status, 0) << r.error;
+        std::istringstream lines(r.output);
+        std::string exe, temp, home;
+        std::getline(lines, exe), std::getline(lines, temp), std::getline(lines, home);
+        EXPECT_EQ(u8::to_path(exe), copy);
+        if (environment.size() > 1) {
+            EXPECT_EQ(u8::to_path(temp), dir);
+            EXPECT_EQ(u8::to_path(home), dir);
+        }
+        EXPECT_TRUE(fs::is_directory(u8::to_path(home))) << home;
+    }
 }
 
 TEST(Run, RuntimeSplitGivesRandomListsBack) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +181,29 @@ TEST_F(ConcurrentEnvironment, ThreadsChangingTheirOwnVariablesSeeOnlyTheirOwnCha
     EXPECT_TRUE(problems.empty()) << problems.size() << " problems, the first: " << problems.front();
     const std::string shared = value_of("WEXAL_CONCURRENT_SHARED");
     EXPECT_NE(shared.find("/99"), std::string::npos) << "the last value set by some thread, not " << shared;
+}
+
+// environment_value needs no lock of the caller's, whatever another thread does.
+TEST_F(ConcurrentEnvironment, EnvironmentValueReadsWholeValuesWhileAnotherThreadChangesThem) {
+    const std::string name = "WEXAL_CONCURRENT_SHARED", long_value(300, 'v');
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int round = 0; !done.load(); ++round) {
+            if (round % 3 == 2)
+                u8::unsetenv(name.c_str());
+            else
+                u8::setenv(name.c_str(), round % 3 == 0 ? "\xC3\xA9" : long_value.c_str(), 1);
+        }
+    });
+    const auto problems = run_together([&](int, std::vector<std::string>& problems) {
+        for (int round = 0; round < 2000; ++round) {
+            const std::optional<std::string> value = u8::environment_value(name);
+            if (value && *value != "\xC3\xA9" && *value != long_value) problems.push_back("torn: " + *value);
+        }
+    });
+    done = true;
+    writer.join();
+    EXPECT_TRUE(problems.empty()) << problems.size() << " problems, the first: " << problems.front();
 }
 
 struct conversion_case {
