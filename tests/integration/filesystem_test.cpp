@@ -124,40 +124,22 @@ TEST(Paths, NamesWithoutAUtf8Form) {
 #endif
 }
 
-// Under Wine the system's text is English: a translated one cannot be made here
-// (the fake platform's test gives one).
+// Under Wine the system's text is English: the fake platform's test has a translated one.
 TEST(ErrorText, Utf8MessagesAndWholePaths) {
 #if defined(_WIN32)
-    const int denied = 5;                             // ERROR_ACCESS_DENIED
-    const std::string denied_text = "Access denied";  // Wine's; Windows says "Access is denied"
+    EXPECT_EQ(u8::system_category().message(5), "Access denied");  // Wine's; Windows says "Access is denied"
 #else
-    const int denied = EACCES;
-    const std::string denied_text = "Permission denied";
+    EXPECT_EQ(u8::system_category().message(EACCES), "Permission denied");
 #endif
-    EXPECT_EQ(u8::system_category().message(denied), denied_text);
     EXPECT_EQ(u8::error_message(ENOENT), "No such file or directory");
-    const std::string name =
-        "wexal-missing-Gr\xC3\xBC\xC3\x9F"
-        "e-\xE6\x97\xA5\xF0\x9F\x98\x80";
-    struct fs_case {
-        void (*call)(const fs::path&, const fs::path&);
-        std::string operation, paths;  // libstdc++'s operation
-    };
-    const std::vector<fs_case> cases = {
-        {[](const fs::path& p, const fs::path&) { (void)fs::file_size(p); }, "cannot get file size", " [" + name + "]"},
-        {[](const fs::path& p, const fs::path& q) { fs::copy_file(p, q); }, "cannot copy file",
-         " [" + name + "] [" + name + "2]"},
-    };
-    for (const auto& c : cases) {
-        try {
-            c.call(u8::to_path(name), u8::to_path(name + "2"));
-            ADD_FAILURE() << "no error";
-        } catch (const fs::filesystem_error& e) {
-            EXPECT_EQ(u8::describe(e),
-                      "filesystem error: " + c.operation + ": " + u8::error_message(e.code()) + c.paths)
-                << e.what();
-            EXPECT_EQ(u8::error_message(e.code()), "No such file or directory");
-        }
+    const std::string name = "wexal-missing-Gr\xC3\xBC\xC3\x9F-\xE6\x97\xA5\xF0\x9F\x98\x80";
+    try {
+        fs::copy_file(u8::to_path(name), u8::to_path(name + "2"));
+        ADD_FAILURE() << "copied";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(u8::describe(e),
+                  "filesystem error: cannot copy file: No such file or directory [" + name + "] [" + name + "2]")
+            << e.what();
     }
 }
 

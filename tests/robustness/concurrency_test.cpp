@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,20 +184,16 @@ TEST_F(ConcurrentEnvironment, ThreadsChangingTheirOwnVariablesSeeOnlyTheirOwnCha
 
 // environment_value needs no lock of the caller's, whatever another thread does.
 TEST_F(ConcurrentEnvironment, EnvironmentValueReadsWholeValuesWhileAnotherThreadChangesThem) {
-    const std::string name = "WEXAL_CONCURRENT_SHARED", long_value(300, 'v');
+    const std::string values[] = {"\xC3\xA9", std::string(300, 'v')}, name = "WEXAL_CONCURRENT_SHARED";
     std::atomic<bool> done{false};
     std::thread writer([&] {
-        for (int round = 0; !done.load(); ++round) {
-            if (round % 3 == 2)
-                u8::unsetenv(name.c_str());
-            else
-                u8::setenv(name.c_str(), round % 3 == 0 ? "\xC3\xA9" : long_value.c_str(), 1);
-        }
+        for (int round = 0; !done.load(); ++round)
+            round % 3 == 2 ? u8::unsetenv(name.c_str()) : u8::setenv(name.c_str(), values[round % 3].c_str(), 1);
     });
     const auto problems = run_together([&](int, std::vector<std::string>& problems) {
         for (int round = 0; round < 2000; ++round) {
-            const std::optional<std::string> value = u8::environment_value(name);
-            if (value && *value != "\xC3\xA9" && *value != long_value) problems.push_back("torn: " + *value);
+            const auto value = u8::environment_value(name);
+            if (value && *value != values[0] && *value != values[1]) problems.push_back("torn: " + *value);
         }
     });
     done = true;

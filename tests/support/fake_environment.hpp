@@ -63,11 +63,9 @@ struct fake_environment_state {
     int main_narrow_argc = 0;                              // __p___argc, __p___argv: main's
     char** main_narrow_argv = nullptr;                     // narrow arguments (none by default)
 
-    // The program's places and error text (fake_places.cpp): what
-    // GetModuleFileNameW, GetTempPath2W (missing when unset), GetTempPathW,
-    // GetUserProfileDirectoryW, FormatMessageW (by message id; others have no
-    // text) and _wcserror (by errno value) give, each answering a short
-    // buffer as Windows does.
+    // fake_places.cpp: what GetModuleFileNameW, GetTempPath2W (missing when
+    // unset), GetTempPathW, GetUserProfileDirectoryW, FormatMessageW (by id)
+    // and _wcserror give, each answering a short buffer as Windows does.
     wide_string module_path, temp_path, profile_path;
     std::optional<wide_string> temp_path2;
     std::map<std::uint32_t, wide_string> messages;

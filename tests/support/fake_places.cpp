@@ -4,44 +4,31 @@
 #include "windows/win32.hpp"
 
 namespace wexal {
-namespace test {
-namespace {
-
-// A path call's answer: the length when it fits, else the size needed.
-std::uint32_t give(const wide_string& text, u8port::wide_char* buffer, std::uint32_t size) {
-    if (text.size() >= size) return static_cast<std::uint32_t>(text.size() + 1);
-    std::copy(text.begin(), text.end(), buffer);
-    buffer[text.size()] = 0;
-    return static_cast<std::uint32_t>(text.size());
-}
-
-}  // namespace
-}  // namespace test
-
 namespace u8port {
 namespace detail {
 namespace win32 {
+namespace {
 
-// Cut to fit and terminated, the capacity returned, as Windows does.
-dword GetModuleFileNameW(handle, wide_char* buffer, dword size) {
-    const test::wide_string& path = test::fake_environment().module_path;
-    const dword n = std::min<dword>(static_cast<dword>(path.size()), size - 1);
-    std::copy(path.begin(), path.begin() + n, buffer);
-    buffer[n] = 0;
-    if (n == path.size()) return n;
+test::fake_environment_state& env() { return test::fake_environment(); }
+
+// The length when the text fits (terminator written), else the size needed;
+// cut: the text cut to fit, terminated, and the capacity (GetModuleFileNameW).
+dword give(const test::wide_string& text, wide_char* buffer, dword size, bool cut = false) {
+    const dword n = std::min<dword>(static_cast<dword>(text.size()), size - 1);
+    if (n == text.size() || cut) *std::copy(text.begin(), text.begin() + n, buffer) = 0;
+    if (n == text.size()) return n;
     test::fake_last_error() = error_insufficient_buffer;
-    return size;
+    return cut ? size : static_cast<dword>(text.size() + 1);
 }
 
+}  // namespace
+
+dword GetModuleFileNameW(handle, wide_char* buffer, dword size) { return give(env().module_path, buffer, size, true); }
+dword GetTempPathW(dword size, wide_char* buffer) { return give(env().temp_path, buffer, size); }
 dword GetTempPath2W(dword size, wide_char* buffer) {
-    const auto& path = test::fake_environment().temp_path2;
-    if (path) return test::give(*path, buffer, size);
+    if (env().temp_path2) return give(*env().temp_path2, buffer, size);
     test::fake_last_error() = error_proc_not_found;
     return 0;
-}
-
-dword GetTempPathW(dword size, wide_char* buffer) {
-    return test::give(test::fake_environment().temp_path, buffer, size);
 }
 
 int OpenProcessToken(handle, dword, handle* token) {
@@ -50,30 +37,23 @@ int OpenProcessToken(handle, dword, handle* token) {
 }
 
 int GetUserProfileDirectoryW(handle, wide_char* buffer, dword* size) {
-    const dword n = test::give(test::fake_environment().profile_path, buffer, *size);
-    if (n < *size) {
-        *size = n + 1;
-        return 1;
-    }
-    *size = n;
-    test::fake_last_error() = error_insufficient_buffer;
-    return 0;
+    const dword n = give(env().profile_path, buffer, *size);
+    const bool fits = n < *size;
+    *size = fits ? n + 1 : n;
+    return fits;
 }
 
 dword FormatMessageW(dword, dword message_id, dword, wide_char* buffer, dword size) {
-    const auto& messages = test::fake_environment().messages;
-    const auto found = messages.find(message_id);
-    const dword n = found == messages.end() ? 0 : test::give(found->second, buffer, size);
-    if (n < size && n != 0) return n;
-    test::fake_last_error() = n == 0 ? 317 : error_insufficient_buffer;  // ERROR_MR_MID_NOT_FOUND
-    return 0;
+    const auto found = env().messages.find(message_id);
+    test::fake_last_error() = 317;  // ERROR_MR_MID_NOT_FOUND
+    const dword n = found == env().messages.end() ? 0 : give(found->second, buffer, size);
+    return n < size ? n : 0;
 }
 
 const wide_char* _wcserror(int errno_value) {
-    static test::wide_string unknown = test::wide(u"Unknown error");
-    const auto& texts = test::fake_environment().errno_texts;
-    const auto found = texts.find(errno_value);
-    return found == texts.end() ? unknown.c_str() : found->second.c_str();
+    static const test::wide_string unknown = test::wide(u"Unknown error");
+    const auto found = env().errno_texts.find(errno_value);
+    return found == env().errno_texts.end() ? unknown.c_str() : found->second.c_str();
 }
 
 }  // namespace win32
