@@ -22,6 +22,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <wexal/u8port/system_error.hpp>
+
 #include "child_process.hpp"
 #include "common/command_line.hpp"
 #include "standard_streams.hpp"
@@ -37,7 +39,7 @@ namespace u8port {
 namespace {
 
 [[noreturn]] void fail(int error, const std::string& what) {
-    throw std::system_error(error, std::system_category(), what);
+    throw std::system_error(error, u8port::system_category(), what);
 }
 
 // 0 when `path` is a file this process may execute, else the errno that exec

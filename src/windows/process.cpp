@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include <wexal/u8port/convert.hpp>
+#include <wexal/u8port/system_error.hpp>
 
 #include "child_process.hpp"
 #include "common/ascii.hpp"
@@ -38,7 +39,7 @@ constexpr std::size_t wcommand_line_size = 32767;
 constexpr std::size_t wbatch_line_size = 8191;
 
 [[noreturn]] void fail(win32::dword error, const std::string& what) {
-    throw std::system_error(static_cast<int>(error), std::system_category(), what);
+    throw std::system_error(static_cast<int>(error), u8port::system_category(), what);
 }
 
 [[noreturn]] void cannot_start(win32::dword error, const std::string& program) {
