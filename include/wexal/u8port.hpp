@@ -12,6 +12,7 @@
 #include <wexal/u8port/iostream.hpp>
 #include <wexal/u8port/process.hpp>
 #include <wexal/u8port/stackstring.hpp>
+#include <wexal/u8port/system.hpp>
 #include <wexal/u8port/system_error.hpp>
 #include <wexal/u8port/utf.hpp>
 

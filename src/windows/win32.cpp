@@ -8,10 +8,13 @@
 #include <cstddef>
 #include <memory>
 
+#include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <userenv.h>
 #include <wchar.h>
 
@@ -167,6 +170,41 @@ int WriteFile(handle file, const void* buffer, dword size, dword* written, void*
 dword GetFileAttributesW(const wide_char* file_name) { return ::GetFileAttributesW(file_name); }
 
 dword GetSystemDirectoryW(wide_char* buffer, dword size) { return ::GetSystemDirectoryW(buffer, size); }
+
+// KERNEL32 and C runtime: files and directories by name.
+int _wstat64(const wide_char* name, stat_type* out) { return ::_wstat64(name, out); }
+
+int _waccess(const wide_char* name, int mode) { return ::_waccess(name, mode); }
+
+int _wmkdir(const wide_char* name) { return ::_wmkdir(name); }
+
+int _wrmdir(const wide_char* name) { return ::_wrmdir(name); }
+
+int _wchdir(const wide_char* name) { return ::_wchdir(name); }
+
+int _wchmod(const wide_char* name, int mode) { return ::_wchmod(name, mode); }
+
+int _wopen(const wide_char* name, int flags, int mode) { return ::_wopen(name, flags, mode); }
+
+dword GetCurrentDirectoryW(dword size, wide_char* buffer) { return ::GetCurrentDirectoryW(size, buffer); }
+
+static_assert(sizeof(find_data) == sizeof(WIN32_FIND_DATAW) &&
+                  offsetof(find_data, reserved0) == offsetof(WIN32_FIND_DATAW, dwReserved0) &&
+                  offsetof(find_data, name) == offsetof(WIN32_FIND_DATAW, cFileName),
+              "the seam's WIN32_FIND_DATAW has the system's layout");
+static_assert(o_noinherit == _O_NOINHERIT && s_ifdir == _S_IFDIR && s_ifmt == _S_IFMT, "the runtime's flag values");
+
+handle FindFirstFileExW(const wide_char* pattern, find_data* found) {
+    const HANDLE find = ::FindFirstFileExW(pattern, FindExInfoBasic, reinterpret_cast<WIN32_FIND_DATAW*>(found),
+                                           FindExSearchNameMatch, nullptr, 0);
+    return find == INVALID_HANDLE_VALUE ? nullptr : find;
+}
+
+int FindNextFileW(handle find, find_data* found) {
+    return ::FindNextFileW(find, reinterpret_cast<WIN32_FIND_DATAW*>(found));
+}
+
+int FindClose(handle find) { return ::FindClose(find); }
 
 static_assert(sizeof(overlapped) == sizeof(OVERLAPPED) && offsetof(overlapped, event) == offsetof(OVERLAPPED, hEvent),
               "the seam's OVERLAPPED has the system's layout");

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include <wexal/u8port/config.hpp>
+#include <wexal/u8port/system.hpp>
 
 namespace wexal {
 namespace u8port {
@@ -96,6 +97,45 @@ void SetLastError(dword error);
 dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer, wide_char** file_part);
 dword GetFileAttributesW(const wide_char* file_name);
 dword GetSystemDirectoryW(wide_char* buffer, dword size);
+
+// KERNEL32 and C runtime: files and directories by name. The C runtime's
+// calls set errno; GetCurrentDirectoryW answers as GetFullPathNameW does.
+// FindFirstFileExW asks for FindExInfoBasic (no short names) and
+// FindExSearchNameMatch, and gives null (not INVALID_HANDLE_VALUE) on failure.
+constexpr dword error_path_not_found = 3;                 // ERROR_PATH_NOT_FOUND
+constexpr dword error_not_enough_memory = 8;              // ERROR_NOT_ENOUGH_MEMORY
+constexpr dword error_no_more_files = 18;                 // ERROR_NO_MORE_FILES
+constexpr dword error_sharing_violation = 32;             // ERROR_SHARING_VIOLATION
+constexpr dword error_invalid_name = 123;                 // ERROR_INVALID_NAME
+constexpr dword error_filename_exceed_range = 206;        // ERROR_FILENAME_EXCED_RANGE
+constexpr dword file_attribute_reparse_point = 0x400;     // FILE_ATTRIBUTE_REPARSE_POINT
+constexpr dword io_reparse_tag_mount_point = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT (a junction)
+constexpr dword io_reparse_tag_symlink = 0xA000000C;      // IO_REPARSE_TAG_SYMLINK
+constexpr int o_noinherit = 0x80;                         // _O_NOINHERIT
+constexpr unsigned s_ifmt = 0xF000, s_ifdir = 0x4000;     // _S_IFMT, _S_IFDIR
+
+// WIN32_FIND_DATAW, with the same layout (checked in win32.cpp).
+struct find_data {
+    dword attributes;
+    dword times[6];  // creation, last access, last write
+    dword size_high, size_low;
+    dword reserved0;  // the reparse tag, for a reparse point
+    dword reserved1;
+    wide_char name[260];
+    wide_char alternate_name[14];
+};
+
+int _wstat64(const wide_char* name, stat_type* out);
+int _waccess(const wide_char* name, int mode);
+int _wmkdir(const wide_char* name);
+int _wrmdir(const wide_char* name);
+int _wchdir(const wide_char* name);
+int _wchmod(const wide_char* name, int mode);
+int _wopen(const wide_char* name, int flags, int mode);
+dword GetCurrentDirectoryW(dword size, wide_char* buffer);
+handle FindFirstFileExW(const wide_char* pattern, find_data* found);
+int FindNextFileW(handle find, find_data* found);
+int FindClose(handle find);
 
 // KERNEL32: console.
 handle GetStdHandle(dword which);

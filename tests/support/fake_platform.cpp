@@ -52,7 +52,7 @@ namespace {
 template <typename Result>
 Result file_call_made(std::string function, std::vector<wide_arg> args, std::FILE* stream, Result result) {
     fake_call_log().push_back(function);
-    fake_files().calls.push_back(file_call{std::move(function), std::move(args), stream});
+    fake_files().calls.push_back(file_call{std::move(function), std::move(args), stream, {}});
     return result;
 }
 
@@ -116,6 +116,91 @@ dword GetFullPathNameW(const wide_char* file_name, dword size, wide_char* buffer
     found->second.copy(buffer, n);
     buffer[n] = 0;
     return static_cast<dword>(n);
+}
+
+// KERNEL32 and C runtime: files and directories by name.
+namespace {
+
+int name_call(const char* function, const wide_char* name, std::vector<int> ints = {}) {
+    test::enter_file_call();
+    const test::recording_scope recording;
+    test::file_call_made(function, {test::record(name)}, nullptr, 0);
+    test::fake_files().calls.back().ints = std::move(ints);
+    return test::fake_files().int_result;
+}
+
+struct fake_find {
+    const std::vector<test::fake_find_entry>* entries;
+    std::size_t next;
+};
+
+void fill(find_data* found, const test::fake_find_entry& entry) {
+    *found = find_data{};
+    found->attributes = entry.attributes;
+    found->reserved0 = entry.reparse_tag;
+    found->size_high = static_cast<dword>(entry.size >> 32);
+    found->size_low = static_cast<dword>(entry.size);
+    entry.name.copy(found->name, entry.name.size());
+}
+
+}  // namespace
+
+int _wstat64(const wide_char* name, stat_type* out) {
+    const int result = name_call("_wstat64", name);
+    if (result == 0) out->st_mode = test::fake_files().stat_mode;
+    return result;
+}
+int _waccess(const wide_char* name, int mode) { return name_call("_waccess", name, {mode}); }
+int _wmkdir(const wide_char* name) { return name_call("_wmkdir", name); }
+int _wrmdir(const wide_char* name) { return name_call("_wrmdir", name); }
+int _wchdir(const wide_char* name) { return name_call("_wchdir", name); }
+int _wchmod(const wide_char* name, int mode) { return name_call("_wchmod", name, {mode}); }
+int _wopen(const wide_char* name, int flags, int mode) { return name_call("_wopen", name, {flags, mode}); }
+
+dword GetCurrentDirectoryW(dword size, wide_char* buffer) {
+    test::log_call("GetCurrentDirectoryW");
+    const test::wide_string& path = test::fake_files().current_directory;
+    if (path.empty()) {
+        test::fake_last_error() = error_file_not_found;
+        return 0;
+    }
+    if (path.size() >= size) return static_cast<dword>(path.size() + 1);
+    path.copy(buffer, path.size());
+    buffer[path.size()] = 0;
+    return static_cast<dword>(path.size());
+}
+
+handle FindFirstFileExW(const wide_char* pattern, find_data* found) {
+    name_call("FindFirstFileExW", pattern);
+    const test::recording_scope recording;
+    const auto listing = test::fake_files().listings.find(pattern);
+    if (listing == test::fake_files().listings.end() || listing->second.empty()) {
+        test::fake_last_error() = listing == test::fake_files().listings.end() ? test::fake_files().find_error
+                                                                               : error_file_not_found;
+        return nullptr;
+    }
+    fill(found, listing->second[0]);
+    ++test::fake_files().open_finds;
+    return new fake_find{&listing->second, 1};
+}
+
+int FindNextFileW(handle find, find_data* found) {
+    test::log_call("FindNextFileW");
+    fake_find* const f = static_cast<fake_find*>(find);
+    if (f->next == f->entries->size()) {
+        test::fake_last_error() = test::fake_files().end_error;
+        return 0;
+    }
+    fill(found, (*f->entries)[f->next++]);
+    return 1;
+}
+
+int FindClose(handle find) {
+    test::log_call("FindClose");
+    const test::recording_scope recording;
+    delete static_cast<fake_find*>(find);
+    --test::fake_files().open_finds;
+    return 1;
 }
 
 }  // namespace win32

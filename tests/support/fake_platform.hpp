@@ -34,6 +34,15 @@ struct file_call {
     std::string function;         // "_wfopen", "_wfreopen", "_wremove" or "_wrename"
     std::vector<wide_arg> args;   // the wide string arguments, in order
     std::FILE* stream = nullptr;  // the stream passed to _wfreopen
+    std::vector<int> ints;        // the integer arguments (modes, flags), in order
+};
+
+// One entry of a scripted listing (WIN32_FIND_DATAW's fields used).
+struct fake_find_entry {
+    wide_string name;
+    std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+    std::uint32_t reparse_tag = 0;
+    std::uint64_t size = 0;
 };
 
 struct fake_file_system {
@@ -44,6 +53,18 @@ struct fake_file_system {
 
     // What GetFullPathNameW (Windows) makes of each name; others fail.
     std::map<wide_string, wide_string> full_paths;
+
+    // Files and directories by name: _wstat64 writes stat_mode when it
+    // returns 0; GetCurrentDirectoryW gives current_directory (empty: fails
+    // with ERROR_FILE_NOT_FOUND); FindFirstFileExW lists the entries scripted
+    // for its pattern (recorded as a call), or fails with find_error, and
+    // FindNextFileW ends with end_error. open_finds counts handles not closed.
+    unsigned stat_mode = 0;
+    wide_string current_directory;
+    std::map<wide_string, std::vector<fake_find_entry>> listings;
+    std::uint32_t find_error = 3;  // ERROR_PATH_NOT_FOUND
+    std::uint32_t end_error = 18;  // ERROR_NO_MORE_FILES
+    int open_finds = 0;
 
     void reset() { *this = fake_file_system(); }
 };

@@ -1,9 +1,12 @@
 #include <wexal/u8port/cstdio.hpp>
+#include <wexal/u8port/system.hpp>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/counting_allocator.hpp"
@@ -50,14 +53,27 @@ TEST_F(FileCalls, NamesReachThePlatformAsUtf16) {
         {"two forms that make a pair", "\xED\xA0\xBD\xED\xB8\x80", wide(u"\xD83D\xDE00")},
         {"a cut form is malformed", "\xED\xA0.txt", wide(u"\uFFFD.txt")},
     };
+    namespace u8 = wexal::u8port;
+    u8::stat_type st;
+    // Each name call, and what it hands the platform after the name.
+    const std::vector<std::pair<std::function<void(const char*)>, wide_string>> calls = {
+        {[&](const char* n) { u8::stat(n, &st); }, {}}, {[](const char* n) { u8::access(n, 0); }, {}},
+        {[](const char* n) { u8::mkdir(n); }, {}},      {[](const char* n) { u8::rmdir(n); }, {}},
+        {[](const char* n) { u8::chdir(n); }, {}},      {[](const char* n) { u8::chmod(n, 0); }, {}},
+        {[](const char* n) { u8::open(n, 0); }, {}},    {[](const char* n) { u8::opendir(n); }, wide(u"\\*")},
+    };
     for (const auto& c : cases) {
         fake_files().reset();
         fake_files().stream_result = token(1);
         EXPECT_EQ(wexal::u8port::fopen(c.utf8, "rb"), token(1)) << c.what;
-        ASSERT_EQ(fake_files().calls.size(), 1u) << c.what;
-        const auto& call = fake_files().calls[0];
-        EXPECT_EQ(call.function, "_wfopen");
-        EXPECT_EQ(call.args, (std::vector<wide_arg>{c.expected, wide(u"rb")})) << c.what;
+        for (const auto& call : calls) call.first(c.utf8);
+        ASSERT_EQ(fake_files().calls.size(), 1 + calls.size()) << c.what;
+        EXPECT_EQ(fake_files().calls[0].function, "_wfopen");
+        EXPECT_EQ(fake_files().calls[0].args, (std::vector<wide_arg>{c.expected, wide(u"rb")})) << c.what;
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(fake_files().calls[i + 1].args[0], c.expected + calls[i].second)
+                << c.what << ", " << fake_files().calls[i + 1].function;
+        }
     }
 }
 
@@ -176,6 +192,7 @@ TEST_F(FileCalls, NamesWhoseFullPathIsLongReachThePlatformInVerbatimForm) {
         wexal::u8port::rename(c.name.c_str(), c.name.c_str());
         ASSERT_EQ(fake_files().calls.size(), 1u);
         EXPECT_EQ(fake_files().calls[0].args, (std::vector<wide_arg>{w(c.expected), w(c.expected)}));
+        EXPECT_EQ(wexal::u8port::system_path(c.name), c.expected);
         const auto& log = wexal::test::fake_call_log();
         EXPECT_EQ(std::count(log.begin(), log.end(), "GetFullPathNameW") == 0, c.full_path.empty());
     }
