@@ -98,9 +98,13 @@ int stat(const char* name, stat_type* out) {
     return -1;
 }
 
+// The C runtime documents only the read and write bits of access's mode and
+// of open's permissions, and stops the program (its invalid-parameter
+// handler) on others: POSIX's X_OK, 0644. X_OK asks for existence here, and
+// only the owner's read and write bits of a mode are kept.
 int access(const char* name, int mode) {
     const detail::system_name system(name);
-    return detail::win32::_waccess(system.get(), mode);
+    return detail::win32::_waccess(system.get(), mode & 6);
 }
 
 int mkdir(const char* name, int) {
@@ -126,7 +130,7 @@ int chmod(const char* name, int mode) {
 int open(const char* name, int flags, int mode) {
     const detail::system_name system(name);
     flags = (flags & open_inheritable) != 0 ? flags & ~open_inheritable : flags | detail::win32::o_noinherit;
-    return detail::win32::_wopen(system.get(), flags, mode);
+    return detail::win32::_wopen(system.get(), flags, mode & 0600);
 }
 
 char* getcwd(char* buffer, std::size_t size) {

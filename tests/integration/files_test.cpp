@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <string>
 #include <system_error>
@@ -171,35 +172,24 @@ TEST_F(RealFiles, FailuresComeBackAsThePlatformReportsThem) {
 }
 
 // Every name call on one folder and a file in it, for names in several
-// scripts and one whose full path is past MAX_PATH (made in a parent first).
+// scripts and one whose full path is past MAX_PATH.
 TEST_F(RealFiles, NameCallsReachTheSameFolderAndFile) {
     const std::string p(200, 'p');
-    const struct {
-        const char* what;
-        std::string parent, name;
-    } cases[] = {
-        {"ASCII", "", "plain"},
-        {"\xC3\xA9", "", "caf\xC3\xA9"},
-        {"CJK", "", "\xE6\x97\xA5\xE6\x9C\xAC"},
-        {"U+1F600", "", "\xF0\x9F\x98\x80"},
-        {"past MAX_PATH", p, p + "/" + std::string(100, 'q')},
+    std::vector<std::string> names = {"plain", "caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x98\x80",
+                                      p + "/" + std::string(100, 'q')};
 #if !defined(_WIN32)
-        {"a Latin-1 byte", "", "caf\xE9"},
+    names.push_back("caf\xE9");  // a Latin-1 byte
 #endif
-    };
     const std::string start = u8::current_directory();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (!c.parent.empty()) {
-            ASSERT_EQ(u8::mkdir(path(c.parent).c_str()), 0);
-        }
-        const std::string folder = path(c.name), file = folder + "/f.txt";
+    ASSERT_EQ(u8::mkdir(path(p).c_str()), 0);
+    for (const auto& name : names) {
+        SCOPED_TRACE(name.size());
+        const std::string folder = path(name), file = folder + "/f.txt";
         ASSERT_EQ(u8::mkdir(folder.c_str()), 0);
         EXPECT_TRUE(on_disk(folder));
         u8::stat_type st;
-        ASSERT_EQ(u8::stat(folder.c_str(), &st), 0);
+        ASSERT_EQ(u8::stat((folder + "/").c_str(), &st), 0);
         EXPECT_TRUE(S_ISDIR(st.st_mode));
-        EXPECT_EQ(u8::stat((folder + "/").c_str(), &st), 0);
         const int fd = u8::open(file.c_str(), O_CREAT | O_WRONLY, 0666);
         ASSERT_GE(fd, 0);
         EXPECT_EQ(close_descriptor(fd), 0);
@@ -222,25 +212,18 @@ TEST_F(RealFiles, NameCallsReachTheSameFolderAndFile) {
         // The current directory comes back as the name that reaches it.
         ASSERT_EQ(u8::chdir(folder.c_str()), 0);
         EXPECT_EQ(u8::current_directory(), native(start + "/" + folder));
+        EXPECT_EQ(u8::chdir(u8::current_directory().c_str()), 0);
         EXPECT_EQ(u8::access("f.txt", 0), 0);
-        ASSERT_EQ(u8::chdir(u8::current_directory().c_str()), 0);
         ASSERT_EQ(u8::chdir(start.c_str()), 0);
 
         EXPECT_EQ(u8::rmdir(folder.c_str()), -1) << "not empty";
         EXPECT_EQ(u8::remove(file.c_str()), 0);
         EXPECT_EQ(u8::rmdir(folder.c_str()), 0);
         EXPECT_FALSE(on_disk(folder));
-        errno = 0;
-        EXPECT_EQ(u8::stat(folder.c_str(), &st), -1);
-        EXPECT_EQ(errno, ENOENT);
         EXPECT_EQ(u8::opendir(folder.c_str()), nullptr);
         EXPECT_EQ(errno, ENOENT);
-        if (!c.parent.empty()) {
-            EXPECT_EQ(u8::rmdir(path(c.parent).c_str()), 0);
-        }
     }
-    errno = 0;
-    EXPECT_EQ(u8::opendir(path("f").c_str()), nullptr);
+    EXPECT_EQ(u8::rmdir(path(p).c_str()), 0);
     std::fclose(u8::fopen(path("f").c_str(), "w"));
     EXPECT_EQ(u8::opendir(path("f").c_str()), nullptr);
     EXPECT_EQ(errno, ENOTDIR);
@@ -248,68 +231,60 @@ TEST_F(RealFiles, NameCallsReachTheSameFolderAndFile) {
 
 TEST_F(RealFiles, GetcwdFollowsTheCRules) {
     const std::string cwd = u8::current_directory();
-    const std::size_t exact = cwd.size() + 1;
-    std::vector<char> buffer(exact + 1, 'x');
+    std::vector<char> buffer(cwd.size() + 1);
     errno = 0;
-    EXPECT_EQ(u8::getcwd(buffer.data(), exact - 1), nullptr);
+    EXPECT_EQ(u8::getcwd(buffer.data(), cwd.size()), nullptr);
     EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(u8::getcwd(buffer.data(), exact), buffer.data());
-    EXPECT_EQ(std::string(buffer.data()), cwd);
-    for (const std::size_t size : {std::size_t(0), exact + 100}) {
-        char* allocated = u8::getcwd(nullptr, size);
-        ASSERT_NE(allocated, nullptr);
-        EXPECT_EQ(std::string(allocated), cwd);
-        allocated[size > exact ? size - 1 : exact - 1] = 0;  // the size it promised is there
-        std::free(allocated);
-    }
+    EXPECT_EQ(u8::getcwd(buffer.data(), buffer.size()), buffer.data());
+    EXPECT_EQ(buffer.data(), cwd);
+    char* allocated = u8::getcwd(nullptr, 0);
+    ASSERT_NE(allocated, nullptr);
+    EXPECT_EQ(allocated, cwd);
+    std::free(allocated);
 }
 
-// A tree with a branch past MAX_PATH: every file is found once, folders
-// before their contents, a link to a folder not entered.
+// A tree with a branch past MAX_PATH: every file is found once, a link to a
+// folder not entered.
 TEST_F(RealFiles, DirectoryWalksTheWholeTreeAtAnyDepth) {
-    const std::string b(100, 'b'), c(100, 'c'), d(100, 'd');
-    const std::vector<std::string> folders = {"\xE6\x97\xA5", b, b + "/" + c, b + "/" + c + "/" + d};
-    const std::vector<std::string> files = {"top.txt", "\xE6\x97\xA5/\xF0\x9F\x98\x80.txt", b + "/1",
-                                            b + "/" + c + "/2", b + "/" + c + "/" + d + "/deep.txt"};
-    std::set<std::string> expected;
-    for (const auto& f : folders) {
-        ASSERT_EQ(u8::mkdir(path(f).c_str()), 0) << f.size();
-        expected.insert(native(f));
-    }
+    const std::string b(100, 'b'), c = b + "/" + std::string(100, 'c'), d = c + "/" + std::string(100, 'd');
+    const std::vector<std::string> folders = {"\xE6\x97\xA5", b, c, d};
+    const std::vector<std::string> files = {"top.txt", "\xE6\x97\xA5/\xF0\x9F\x98\x80", b + "/1", c + "/2",
+                                            d + "/3.txt"};
+    for (const auto& f : folders) ASSERT_EQ(u8::mkdir(path(f).c_str()), 0);
     for (const auto& f : files) {
         std::FILE* out = u8::fopen(path(f).c_str(), "w");
-        ASSERT_NE(out, nullptr) << f.size();
+        ASSERT_NE(out, nullptr) << f;
         std::fputs(f.c_str(), out);
         std::fclose(out);
-        expected.insert(native(f));
     }
+    std::multiset<std::string> expected(files.begin(), files.end());
+    expected.insert(folders.begin(), folders.end());
 #if !defined(_WIN32)
     ASSERT_EQ(::symlink(b.c_str(), path("link").c_str()), 0);
     expected.insert("link");
 #endif
     std::multiset<std::string> found;
     for (const u8::directory_entry& e : u8::directory(dir_, u8::recursive)) {
-        found.insert(e.name);
-        EXPECT_EQ(e.path, native(dir_ + "/" + e.name));
         std::string n = e.name;
         std::replace(n.begin(), n.end(), separator, '/');
+        found.insert(n);
+        EXPECT_EQ(e.path, native(dir_ + "/" + n));
         const auto file = std::find(files.begin(), files.end(), n);
         EXPECT_EQ(e.is_regular_file(), file != files.end()) << n;
         EXPECT_EQ(e.is_directory(), std::find(folders.begin(), folders.end(), n) != folders.end()) << n;
         EXPECT_EQ(e.is_symlink(), n == "link");
-        if (file != files.end()) {
-            EXPECT_EQ(e.size(), file->size());
-        }
+        EXPECT_EQ(e.size(), file != files.end() ? file->size() : 0u);
     }
-    EXPECT_EQ(found, std::multiset<std::string>(expected.begin(), expected.end()));
-
-    std::set<std::string> top;
-    for (const auto& e : u8::directory(dir_)) top.insert(e.name);
-    EXPECT_EQ(top.size(), 3u + (expected.count("link") != 0));
-
+    EXPECT_EQ(found, expected);
+    found.clear();
+    for (const auto& e : u8::directory(dir_)) found.insert(e.name);
+    std::multiset<std::string> top;  // without recursive, the entries of the folder itself
+    std::copy_if(expected.begin(), expected.end(), std::inserter(top, top.end()),
+                 [](const std::string& n) { return n.find('/') == std::string::npos; });
+    EXPECT_EQ(found, top);
     std::error_code error;
     for (const auto& e : u8::directory(path("missing"), error)) ADD_FAILURE() << e.name;
-    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    EXPECT_EQ(error.value(), ENOENT);
     EXPECT_THROW(u8::directory(path("top.txt"), u8::recursive).begin(), std::system_error);
     // std::filesystem cannot remove the long branch under Wine.
     for (const auto& f : files) EXPECT_EQ(u8::remove(path(f).c_str()), 0);

@@ -134,15 +134,6 @@ struct fake_find {
     std::size_t next;
 };
 
-void fill(find_data* found, const test::fake_find_entry& entry) {
-    *found = find_data{};
-    found->attributes = entry.attributes;
-    found->reserved0 = entry.reparse_tag;
-    found->size_high = static_cast<dword>(entry.size >> 32);
-    found->size_low = static_cast<dword>(entry.size);
-    entry.name.copy(found->name, entry.name.size());
-}
-
 }  // namespace
 
 int _wstat64(const wide_char* name, stat_type* out) {
@@ -173,25 +164,27 @@ dword GetCurrentDirectoryW(dword size, wide_char* buffer) {
 handle FindFirstFileExW(const wide_char* pattern, find_data* found) {
     name_call("FindFirstFileExW", pattern);
     const test::recording_scope recording;
-    const auto listing = test::fake_files().listings.find(pattern);
-    if (listing == test::fake_files().listings.end() || listing->second.empty()) {
-        test::fake_last_error() = listing == test::fake_files().listings.end() ? test::fake_files().find_error
-                                                                               : error_file_not_found;
+    test::fake_file_system& files = test::fake_files();
+    const auto listing = files.listings.find(pattern);
+    if (listing == files.listings.end() || listing->second.empty()) {
+        test::fake_last_error() = listing == files.listings.end() ? files.find_error : error_file_not_found;
         return nullptr;
     }
-    fill(found, listing->second[0]);
-    ++test::fake_files().open_finds;
-    return new fake_find{&listing->second, 1};
+    ++files.open_finds;
+    fake_find* const find = new fake_find{&listing->second, 0};
+    FindNextFileW(find, found);
+    return find;
 }
 
 int FindNextFileW(handle find, find_data* found) {
-    test::log_call("FindNextFileW");
     fake_find* const f = static_cast<fake_find*>(find);
     if (f->next == f->entries->size()) {
         test::fake_last_error() = test::fake_files().end_error;
         return 0;
     }
-    fill(found, (*f->entries)[f->next++]);
+    const test::fake_find_entry& entry = (*f->entries)[f->next++];
+    *found = find_data{entry.attributes, {}, dword(entry.size >> 32), dword(entry.size), entry.reparse_tag, 0, {}, {}};
+    entry.name.copy(found->name, entry.name.size());
     return 1;
 }
 

@@ -54,11 +54,10 @@ struct fake_file_system {
     // What GetFullPathNameW (Windows) makes of each name; others fail.
     std::map<wide_string, wide_string> full_paths;
 
-    // Files and directories by name: _wstat64 writes stat_mode when it
-    // returns 0; GetCurrentDirectoryW gives current_directory (empty: fails
-    // with ERROR_FILE_NOT_FOUND); FindFirstFileExW lists the entries scripted
-    // for its pattern (recorded as a call), or fails with find_error, and
-    // FindNextFileW ends with end_error. open_finds counts handles not closed.
+    // _wstat64 gives stat_mode when it returns 0; GetCurrentDirectoryW
+    // current_directory (empty: fails); FindFirstFileExW (a recorded call) the
+    // listing of its pattern, or fails with find_error; FindNextFileW ends
+    // with end_error; open_finds counts the listings not closed.
     unsigned stat_mode = 0;
     wide_string current_directory;
     std::map<wide_string, std::vector<fake_find_entry>> listings;

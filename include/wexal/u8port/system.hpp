@@ -45,6 +45,7 @@ WEXAL_U8PORT_API int stat(const char* name, stat_type* out);
 // The link itself, not its target (Linux only: Windows has no such call).
 WEXAL_U8PORT_API int lstat(const char* name, stat_type* out);
 #endif
+// Windows: X_OK (which the C runtime refuses) asks whether the name exists.
 WEXAL_U8PORT_API int access(const char* name, int mode);
 // The mode is ignored on Windows, as _wmkdir has none.
 WEXAL_U8PORT_API int mkdir(const char* name, int mode = 0777);
@@ -60,6 +61,8 @@ WEXAL_U8PORT_API int chmod(const char* name, int mode);
 // taken out (descriptors follow O_CLOEXEC, and the library's own children
 // get the standard three alone).
 inline constexpr int open_inheritable = 0x40000000;
+// Windows: of the mode, only the owner's read and write bits (0600) reach
+// _wopen, which takes no others.
 WEXAL_U8PORT_API int open(const char* name, int flags, int mode = 0);
 
 // The current directory, C style: null and ERANGE when it and its terminator
