@@ -136,11 +136,7 @@ struct fake_find {
 
 }  // namespace
 
-int _wstat64(const wide_char* name, stat_type* out) {
-    const int result = name_call("_wstat64", name);
-    if (result == 0) out->st_mode = test::fake_files().stat_mode;
-    return result;
-}
+int _wstat64(const wide_char* name, stat_type*) { return name_call("_wstat64", name); }
 int _waccess(const wide_char* name, int mode) { return name_call("_waccess", name, {mode}); }
 int _wmkdir(const wide_char* name) { return name_call("_wmkdir", name); }
 int _wrmdir(const wide_char* name) { return name_call("_wrmdir", name); }
@@ -148,17 +144,10 @@ int _wchdir(const wide_char* name) { return name_call("_wchdir", name); }
 int _wchmod(const wide_char* name, int mode) { return name_call("_wchmod", name, {mode}); }
 int _wopen(const wide_char* name, int flags, int mode) { return name_call("_wopen", name, {flags, mode}); }
 
-dword GetCurrentDirectoryW(dword size, wide_char* buffer) {
-    test::log_call("GetCurrentDirectoryW");
-    const test::wide_string& path = test::fake_files().current_directory;
-    if (path.empty()) {
-        test::fake_last_error() = error_file_not_found;
-        return 0;
-    }
-    if (path.size() >= size) return static_cast<dword>(path.size() + 1);
-    path.copy(buffer, path.size());
-    buffer[path.size()] = 0;
-    return static_cast<dword>(path.size());
+// The current directory is seen on the real platform only.
+dword GetCurrentDirectoryW(dword, wide_char*) {
+    test::fake_last_error() = error_file_not_found;
+    return 0;
 }
 
 handle FindFirstFileExW(const wide_char* pattern, find_data* found) {
@@ -179,7 +168,7 @@ handle FindFirstFileExW(const wide_char* pattern, find_data* found) {
 int FindNextFileW(handle find, find_data* found) {
     fake_find* const f = static_cast<fake_find*>(find);
     if (f->next == f->entries->size()) {
-        test::fake_last_error() = test::fake_files().end_error;
+        test::fake_last_error() = error_no_more_files;
         return 0;
     }
     const test::fake_find_entry& entry = (*f->entries)[f->next++];

@@ -54,15 +54,10 @@ struct fake_file_system {
     // What GetFullPathNameW (Windows) makes of each name; others fail.
     std::map<wide_string, wide_string> full_paths;
 
-    // _wstat64 gives stat_mode when it returns 0; GetCurrentDirectoryW
-    // current_directory (empty: fails); FindFirstFileExW (a recorded call) the
-    // listing of its pattern, or fails with find_error; FindNextFileW ends
-    // with end_error; open_finds counts the listings not closed.
-    unsigned stat_mode = 0;
-    wide_string current_directory;
+    // FindFirstFileExW (a recorded call) gives the listing of its pattern,
+    // or fails with find_error; open_finds counts the listings not closed.
     std::map<wide_string, std::vector<fake_find_entry>> listings;
     std::uint32_t find_error = 3;  // ERROR_PATH_NOT_FOUND
-    std::uint32_t end_error = 18;  // ERROR_NO_MORE_FILES
     int open_finds = 0;
 
     void reset() { *this = fake_file_system(); }
