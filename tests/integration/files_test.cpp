@@ -38,14 +38,12 @@ int close_descriptor(int fd) { return _close(fd); }
 int close_descriptor(int fd) { return ::close(fd); }
 #endif
 
-// The name with the platform's separator.
 std::string native(std::string name) {
     std::replace(name.begin(), name.end(), '/', separator);
     return name;
 }
 
-// Whether the name exists, asked of std::filesystem (in the verbatim form
-// where the path is long, which it needs on Windows).
+// Whether std::filesystem finds the name (a long one in the verbatim form it needs on Windows).
 bool on_disk(const std::string& name) { return fs::exists(u8::to_path(u8::system_path(name))); }
 
 class RealFiles : public ::testing::Test {
