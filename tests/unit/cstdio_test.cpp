@@ -232,20 +232,18 @@ TEST_F(FileCalls, OpenAndAccessHandTheRuntimeOnlyWhatItTakes) {
 TEST_F(FileCalls, ListingFailuresSetErrnoAsOpendirDoes) {
     const struct {
         std::uint32_t error;
-        const char* folder_is;  // "file", "dir" or "" (missing)
+        char folder_is;  // 'f' a file, 'd' a folder, 0 nothing
         int expected;
-    } cases[] = {{3, "", ENOENT},         {2, "", ENOENT},        {2, "dir", 0},        {5, "dir", EACCES},
-                 {267, "", ENOTDIR},      {123, "file", ENOTDIR}, {3, "file", ENOTDIR}, {8, "dir", ENOMEM},
-                 {206, "", ENAMETOOLONG}, {1, "dir", EINVAL}};
+    } cases[] = {{3, 0, ENOENT},      {2, 0, ENOENT},    {2, 'd', 0},      {5, 'd', EACCES},       {267, 0, ENOTDIR},
+                 {123, 'f', ENOTDIR}, {3, 'f', ENOTDIR}, {8, 'd', ENOMEM}, {206, 0, ENAMETOOLONG}, {1, 'd', EINVAL}};
     for (const auto& c : cases) {
         wexal::test::reset_fake_platform();
         fake_files().find_error = c.error;
-        auto& names = std::string(c.folder_is) == "file" ? wexal::test::fake_processes().files
-                                                         : wexal::test::fake_processes().directories;
-        if (*c.folder_is != 0) names.insert(wide(u"C:\\x"));
+        auto& fake = wexal::test::fake_processes();
+        if (c.folder_is != 0) (c.folder_is == 'f' ? fake.files : fake.directories).insert(wide(u"C:\\x"));
         errno = 0;
         u8::DIR_type* dir = u8::opendir("C:\\x");
-        EXPECT_EQ(errno, c.expected) << c.error << " " << c.folder_is;
+        EXPECT_EQ(errno, c.expected) << c.error << " " << +c.folder_is;
         ASSERT_EQ(dir != nullptr, c.expected == 0) << c.error;
         if (dir == nullptr) continue;
         EXPECT_STREQ(u8::readdir(dir)->d_name, ".");
