@@ -169,7 +169,7 @@ public:
         const directory_entry* entry_ = nullptr;  // the walk's current entry
     };
 
-    // Starts the walk; a range is walked once.
+    // Starts a walk: each call begins a new one.
     WEXAL_U8PORT_API iterator begin();
     iterator end() const noexcept { return iterator(); }
 
