@@ -98,8 +98,8 @@ struct dirent_type {
 };
 struct DIR_type;
 
-// A directory's entries, "." and ".." first (also for a Windows drive root,
-// where the system gives neither), then the others in the system's order.
+// A directory's entries in the system's order, "." and ".." among them (on
+// Windows first, also for a drive root, where the system gives neither).
 // opendir fails with null and errno as POSIX's does (ENOENT, ENOTDIR,
 // EACCES); readdir's null is the end, or an error when errno was set. The
 // entry stays valid until the next readdir or closedir of the same listing.
