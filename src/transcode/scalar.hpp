@@ -112,10 +112,61 @@ inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
     while (c.in != c.end && scalar_step(c)) {}
 }
 
-// The scalar loop from UTF-16: the plain loop (nothing measured beats it on
-// what the steps leave, least of all when the text is not in the cache yet).
+// The scalar loop from UTF-16: to the end, or to the first code point that
+// does not fit. Units outside the surrogates are encoded inline, ASCII four
+// units at a time; a surrogate is the codec's. The cursors are locals: kept
+// in c, every byte stored would make the compiler reload them.
 inline void scalar_loop(conversion<char, wide_char>& c) noexcept {
-    while (c.in != c.end && scalar_step(c)) {}
+    const wide_char* p = c.in;
+    const wide_char* const end = c.end;
+    char* out = c.out;
+    std::size_t room = c.room;
+    while (p != end) {
+        const unsigned u = static_cast<std::uint16_t>(*p);
+        if (u < 0x80u) {
+            if (end - p >= 8 && room >= 8 && ((load_u64(p) | load_u64(p + 4)) & 0xFF80FF80FF80FF80u) == 0) {
+                // Loaded before any is stored: a store through out could
+                // otherwise change the units not yet read.
+                char bytes[8];
+                for (std::size_t i = 0; i < 8; ++i) bytes[i] = static_cast<char>(p[i]);
+                std::memcpy(out, bytes, 8);
+                p += 8;
+                out += 8;
+                room -= 8;
+                continue;
+            }
+            if (room < 1) break;
+            *out++ = static_cast<char>(u);
+            ++p;
+            --room;
+        } else if (u < 0x800u) {
+            if (room < 2) break;
+            out[0] = static_cast<char>(0xC0u | (u >> 6));
+            out[1] = static_cast<char>(0x80u | (u & 0x3Fu));
+            out += 2;
+            ++p;
+            room -= 2;
+        } else if (u - 0xD800u >= 0x800u) {  // not a surrogate
+            if (room < 3) break;
+            out[0] = static_cast<char>(0xE0u | (u >> 12));
+            out[1] = static_cast<char>(0x80u | ((u >> 6) & 0x3Fu));
+            out[2] = static_cast<char>(0x80u | (u & 0x3Fu));
+            out += 3;
+            ++p;
+            room -= 3;
+        } else {
+            const wide_char* q = p;
+            const code_point cp = decode_or_replace<utf16_codec>(q, end);
+            const std::size_t width = static_cast<std::size_t>(utf8_codec::width(cp));
+            if (room < width) break;
+            out = utf8_codec::encode(cp, out);
+            room -= width;
+            p = q;
+        }
+    }
+    c.in = p;
+    c.out = out;
+    c.room = room;
 }
 
 // The conversion of [begin, end) into room units: the kernel's steps, then

@@ -234,7 +234,7 @@ struct sse2_utf16_steps {
 // The main loop: runs while scratch_tail units are left after p and the room
 // keeps its margin; the scalar loop takes the rest.
 template <typename Steps>
-inline void sse2_utf16_to_utf8_steps(conversion<char, wide_char>& conv) noexcept {
+inline void sse2_utf16_to_utf8_main_loop(conversion<char, wide_char>& conv) noexcept {
     constexpr std::size_t scratch_room = utf16_to_utf8_limits::scratch_room;
     const wide_char* const end = conv.end;
     if (static_cast<std::size_t>(end - conv.in) <= utf16_to_utf8_limits::scratch_tail) return;
@@ -353,4 +353,12 @@ inline void sse2_utf16_to_utf8_steps(conversion<char, wide_char>& conv) noexcept
     conv.in = p;
     conv.out = out;
     conv.room = remaining;
+}
+
+// The steps of a kernel built on these: the main loop, not even called for
+// a text within its margin (a file name), which is the scalar loop's alone.
+template <typename Steps>
+inline void sse2_utf16_to_utf8_steps(conversion<char, wide_char>& conv) noexcept {
+    if (static_cast<std::size_t>(conv.end - conv.in) > utf16_to_utf8_limits::scratch_tail)
+        sse2_utf16_to_utf8_main_loop<Steps>(conv);
 }

@@ -233,7 +233,7 @@ struct sse2_utf8_steps {
 // The main loop: runs while scratch_tail bytes are left after p and the room
 // keeps its margin; the scalar loop takes the rest.
 template <typename Steps>
-inline void sse2_utf8_to_utf16_steps(conversion<wide_char, char>& conv) noexcept {
+inline void sse2_utf8_to_utf16_main_loop(conversion<wide_char, char>& conv) noexcept {
     constexpr std::size_t scratch_room = utf8_to_utf16_limits::scratch_room;
     const unsigned char* const end = reinterpret_cast<const unsigned char*>(conv.end);
     if (static_cast<std::size_t>(conv.end - conv.in) <= utf8_to_utf16_limits::scratch_tail) return;
@@ -376,4 +376,12 @@ inline void sse2_utf8_to_utf16_steps(conversion<wide_char, char>& conv) noexcept
     conv.in = reinterpret_cast<const char*>(p);
     conv.out = out;
     conv.room = remaining;
+}
+
+// The steps of a kernel built on these: the main loop, not even called for
+// a text within its margin (a file name), which is the scalar loop's alone.
+template <typename Steps>
+inline void sse2_utf8_to_utf16_steps(conversion<wide_char, char>& conv) noexcept {
+    if (static_cast<std::size_t>(conv.end - conv.in) > utf8_to_utf16_limits::scratch_tail)
+        sse2_utf8_to_utf16_main_loop<Steps>(conv);
 }
