@@ -56,7 +56,9 @@ inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
         const std::size_t left = static_cast<std::size_t>(end - p);
         if (b0 < 0x80u) {
             if (left >= 8 && room >= 8 && (load_u64(p) & 0x8080808080808080u) == 0) {
-                for (std::size_t i = 0; i < 8; ++i) out[i] = static_cast<wide_char>(p[i]);
+                wide_char units[8];  // all loaded before any is stored, as from UTF-16
+                for (std::size_t i = 0; i < 8; ++i) units[i] = static_cast<wide_char>(p[i]);
+                std::memcpy(out, units, sizeof units);
                 p += 8;
                 out += 8;
                 room -= 8;
