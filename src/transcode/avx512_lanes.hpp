@@ -8,14 +8,6 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// For the step helpers that the compiler would otherwise call, passing
-// their vectors through memory.
-#if defined(__GNUC__) || defined(__clang__)
-#define WEXAL_STEP_INLINE inline __attribute__((always_inline))
-#else
-#define WEXAL_STEP_INLINE __forceinline
-#endif
-
 // A 16-bit value in every lane.
 inline __m512i set16(int value) noexcept { return _mm512_set1_epi16(static_cast<short>(value)); }
 

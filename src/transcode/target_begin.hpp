@@ -42,6 +42,14 @@ WEXAL_KERNEL_PUSH(WEXAL_KERNEL_TARGET)
 #endif
 #endif
 
+// For the step helpers that the compiler would otherwise call, passing
+// their vectors and cursors through memory.
+#if defined(__GNUC__) || defined(__clang__)
+#define WEXAL_STEP_INLINE inline __attribute__((always_inline))
+#else
+#define WEXAL_STEP_INLINE __forceinline
+#endif
+
 namespace wexal {
 namespace u8port {
 namespace detail {

@@ -17,3 +17,4 @@
 #undef WEXAL_KERNEL_TARGET
 #endif
 #undef WEXAL_KERNEL
+#undef WEXAL_STEP_INLINE

@@ -10,7 +10,7 @@
 // too small for the margin leaves, are the scalar loop's.
 //
 // A kernel built on these steps names them in a struct (Steps below) with
-// four members, the SSE2 ones or wider ones of its own:
+// five members, the SSE2 ones or wider ones of its own:
 //   static unsigned mixed(const wide_char* p, char* out, unsigned& produced)
 //       eight units of any widths at p, as utf16_mixed_block;
 //   static void ascii_run(const wide_char*& p, const wide_char* limit, char*& out, std::size_t& remaining)
@@ -19,7 +19,10 @@
 //       the 16 units a, b at p, all below 0x800, as one or two bytes each
 //       (storing up to 32 bytes); returns the end of the bytes;
 //   static bool three_byte_run(const wide_char*& p, const wide_char* limit, char*& out, std::size_t& remaining)
-//       units from 0x800 while no surrogate comes; false when it took none.
+//       units from 0x800 while no surrogate comes; false when it took none;
+//   static bool wide_run(const wide_char*& p, const wide_char* limit, char*& out, std::size_t& remaining)
+//       tried first from any unit that is not ASCII: units of any widths;
+//       false when it took none (SSE2 has none: always false).
 // Deriving from sse2_utf16_steps takes the SSE2 member wherever a kernel has
 // no wider one.
 //
@@ -214,6 +217,8 @@ struct sse2_utf16_steps {
         return out;
     }
 
+    static bool wide_run(const wide_char*&, const wide_char*, char*&, std::size_t&) noexcept { return false; }
+
     static bool three_byte_run(const wide_char*& p, const wide_char*, char*& out, std::size_t& remaining) noexcept {
         const __m128i zero = _mm_setzero_si128();
         // Eight three-byte characters at a time when they come in a row.
@@ -296,6 +301,7 @@ inline void sse2_utf16_to_utf8_main_loop(conversion<char, wide_char>& conv) noex
             }
             continue;
         }
+        if (Steps::wide_run(p, limit, out, remaining)) continue;
         const unsigned u1 = static_cast<std::uint16_t>(p[1]);
         if ((u - 0x800u < 0xD000u || u >= 0xE000u) && (u1 - 0x800u < 0xD000u || u1 >= 0xE000u)) {
             if (Steps::three_byte_run(p, limit, out, remaining)) continue;
