@@ -146,6 +146,16 @@ inline bool step(const wide_char*& p, const wide_char* end, char*& out, std::siz
     const __mmask32 paired_low = paired_high << 1;
     const __mmask32 unpaired = units_like(v, 0xF800, 0xD800) & ~(paired_high | paired_low);
     const __m512i units = _mm512_mask_mov_epi16(v, unpaired, set16(0xFFFD));
+    if (paired_high == 0) {
+        // Unpaired surrogates alone (bad input in any script): no pairs to
+        // build. (The lanes past the step, a cut pair's high unit, are
+        // cleared: without pairs every lane with bits is taken.)
+        const __mmask32 step_lanes = _bzhi_u32(~0u, n);
+        if (!any_width_step<false>(_mm512_maskz_mov_epi16(step_lanes, units), units, step_lanes, 0, out, room))
+            return false;
+        p += n;
+        return true;
+    }
     if (!any_width_step<true>(units, next, _bzhi_u32(~0u, n) & ~paired_low, paired_high, out, room)) return false;
     p += n;
     return true;
