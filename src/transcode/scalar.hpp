@@ -37,6 +37,12 @@ inline unsigned lowest_set_bit(std::uint32_t mask) noexcept {
 
 inline bool is_continuation_byte(unsigned b) noexcept { return (b & 0xC0u) == 0x80u; }
 
+inline std::uint32_t load_u32(const void* p) noexcept {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 inline std::uint64_t load_u64(const void* p) noexcept {
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
@@ -62,6 +68,15 @@ inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
                 p += 8;
                 out += 8;
                 room -= 8;
+                continue;
+            }
+            if (left >= 4 && room >= 4 && (load_u32(p) & 0x80808080u) == 0) {  // a short word before an accent
+                wide_char units[4];
+                for (std::size_t i = 0; i < 4; ++i) units[i] = static_cast<wide_char>(p[i]);
+                std::memcpy(out, units, sizeof units);
+                p += 4;
+                out += 4;
+                room -= 4;
                 continue;
             }
             *out++ = static_cast<wide_char>(b0);
@@ -135,6 +150,14 @@ inline void scalar_loop(conversion<char, wide_char>& c) noexcept {
                 p += 8;
                 out += 8;
                 room -= 8;
+                continue;
+            }
+            if (end - p >= 2 && room >= 2 && (load_u32(p) & 0xFF80FF80u) == 0) {
+                const char bytes[2] = {static_cast<char>(p[0]), static_cast<char>(p[1])};
+                std::memcpy(out, bytes, 2);
+                p += 2;
+                out += 2;
+                room -= 2;
                 continue;
             }
             if (room < 1) break;
