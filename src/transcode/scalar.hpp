@@ -130,8 +130,8 @@ inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
 }
 
 // The scalar loop from UTF-16: to the end, or to the first code point that
-// does not fit. Units outside the surrogates are encoded inline, ASCII four
-// units at a time; a surrogate is the codec's. The cursors are locals: kept
+// does not fit. Units outside the surrogates are encoded inline, ASCII eight
+// or two units at a time; a surrogate is the codec's. The cursors are locals: kept
 // in c, every byte stored would make the compiler reload them.
 inline void scalar_loop(conversion<char, wide_char>& c) noexcept {
     const wide_char* p = c.in;
