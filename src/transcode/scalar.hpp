@@ -61,13 +61,22 @@ inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
         const unsigned b0 = *p;
         const std::size_t left = static_cast<std::size_t>(end - p);
         if (b0 < 0x80u) {
-            if (left >= 8 && room >= 8 && (load_u64(p) & 0x8080808080808080u) == 0) {
-                wide_char units[8];  // all loaded before any is stored, as from UTF-16
-                for (std::size_t i = 0; i < 8; ++i) units[i] = static_cast<wide_char>(p[i]);
-                std::memcpy(out, units, sizeof units);
-                p += 8;
-                out += 8;
-                room -= 8;
+            if (left >= 8 && room >= 8) {
+                if ((load_u64(p) & 0x8080808080808080u) == 0) {
+                    wide_char units[8];  // all loaded before any is stored, as from UTF-16
+                    for (std::size_t i = 0; i < 8; ++i) units[i] = static_cast<wide_char>(p[i]);
+                    std::memcpy(out, units, sizeof units);
+                    p += 8;
+                    out += 8;
+                    room -= 8;
+                    continue;
+                }
+                // A byte above 0x7F among the eight: the ASCII before it, with
+                // neither end nor room to look at.
+                do {
+                    *out++ = static_cast<wide_char>(*p++);
+                    --room;
+                } while (*p < 0x80u);
                 continue;
             }
             if (left >= 4 && room >= 4 && (load_u32(p) & 0x80808080u) == 0) {  // a short word before an accent
