@@ -52,7 +52,7 @@ inline std::uint64_t load_u64(const void* p) noexcept {
 // The scalar loop from UTF-8: to the end, or to the first code point that
 // does not fit. Well-formed sequences are decoded inline and ASCII goes
 // eight bytes at a time; everything else is the scalar step.
-inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
+WEXAL_STEP_INLINE void scalar_loop_inline(conversion<wide_char, char>& c) noexcept {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(c.in);
     const unsigned char* const end = reinterpret_cast<const unsigned char*>(c.end);
     wide_char* out = c.out;
@@ -142,7 +142,7 @@ inline void scalar_loop(conversion<wide_char, char>& c) noexcept {
 // does not fit. Units outside the surrogates are encoded inline, ASCII eight
 // or two units at a time; a surrogate is the codec's. The cursors are locals: kept
 // in c, every byte stored would make the compiler reload them.
-inline void scalar_loop(conversion<char, wide_char>& c) noexcept {
+WEXAL_STEP_INLINE void scalar_loop_inline(conversion<char, wide_char>& c) noexcept {
     const wide_char* p = c.in;
     const wide_char* const end = c.end;
     char* out = c.out;
@@ -202,6 +202,18 @@ inline void scalar_loop(conversion<char, wide_char>& c) noexcept {
     c.out = out;
     c.room = room;
 }
+
+// The scalar loops as a call: for what a kernel's steps leave of a longer
+// text. (A kernel whose steps leave it a short text whole has it inline,
+// where a call would cost as much as the conversion.)
+#if defined(_MSC_VER) && !defined(__clang__)
+#define WEXAL_SCALAR_CALL __declspec(noinline)
+#else
+#define WEXAL_SCALAR_CALL __attribute__((noinline))
+#endif
+WEXAL_SCALAR_CALL inline void scalar_loop(conversion<wide_char, char>& c) noexcept { scalar_loop_inline(c); }
+WEXAL_SCALAR_CALL inline void scalar_loop(conversion<char, wide_char>& c) noexcept { scalar_loop_inline(c); }
+#undef WEXAL_SCALAR_CALL
 
 // The conversion of [begin, end) into room units: the kernel's steps, then
 // the scalar loop. Writes no terminator and nothing past the result.

@@ -362,9 +362,12 @@ inline void sse2_utf16_to_utf8_main_loop(conversion<char, wide_char>& conv) noex
 }
 
 // The steps of a kernel built on these: the main loop, not even called for
-// a text within its margin (a file name), which is the scalar loop's alone.
+// a text within its margin (a file name), which is the scalar loop's alone,
+// inline.
 template <typename Steps>
-inline void sse2_utf16_to_utf8_steps(conversion<char, wide_char>& conv) noexcept {
+WEXAL_STEP_INLINE void sse2_utf16_to_utf8_steps(conversion<char, wide_char>& conv) noexcept {
     if (static_cast<std::size_t>(conv.end - conv.in) > utf16_to_utf8_limits::scratch_tail)
         sse2_utf16_to_utf8_main_loop<Steps>(conv);
+    else
+        scalar_loop_inline(conv);
 }

@@ -379,9 +379,12 @@ inline void sse2_utf8_to_utf16_main_loop(conversion<wide_char, char>& conv) noex
 }
 
 // The steps of a kernel built on these: the main loop, not even called for
-// a text within its margin (a file name), which is the scalar loop's alone.
+// a text within its margin (a file name), which is the scalar loop's alone,
+// inline.
 template <typename Steps>
-inline void sse2_utf8_to_utf16_steps(conversion<wide_char, char>& conv) noexcept {
+WEXAL_STEP_INLINE void sse2_utf8_to_utf16_steps(conversion<wide_char, char>& conv) noexcept {
     if (static_cast<std::size_t>(conv.end - conv.in) > utf8_to_utf16_limits::scratch_tail)
         sse2_utf8_to_utf16_main_loop<Steps>(conv);
+    else
+        scalar_loop_inline(conv);
 }
