@@ -15,7 +15,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <userenv.h>
 #include <wchar.h>
 
 #if defined(_MSC_VER)
@@ -332,9 +331,22 @@ dword GetTempPathW(dword size, wide_char* buffer) { return ::GetTempPathW(size, 
 
 int OpenProcessToken(handle process, dword access, handle* token) { return ::OpenProcessToken(process, access, token); }
 
+// Looked up once in USERENV, loaded from the system's own folder only: a
+// static library that linked it would make every consumer name it too.
 int GetUserProfileDirectoryW(handle token, wide_char* buffer, dword* size) {
+    using get_profile_directory = BOOL(WINAPI*)(HANDLE, LPWSTR, LPDWORD);
+    static const get_profile_directory get_profile = [] {
+        const HMODULE userenv = ::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return userenv == nullptr ? nullptr
+                                  : reinterpret_cast<get_profile_directory>(reinterpret_cast<void (*)()>(
+                                        ::GetProcAddress(userenv, "GetUserProfileDirectoryW")));
+    }();
+    if (get_profile == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
     DWORD value = *size;
-    const BOOL ok = ::GetUserProfileDirectoryW(token, buffer, &value);
+    const BOOL ok = get_profile(token, buffer, &value);
     *size = value;
     return ok;
 }

@@ -181,13 +181,14 @@ constexpr int cstr_less_than = 1;  // CSTR_LESS_THAN
 int CompareStringOrdinal(const wide_char* a, int a_size, const wide_char* b, int b_size, int ignore_case);
 int MultiByteToWideChar(unsigned code_page, dword flags, const char* text, int size, wide_char* out, int out_size);
 
-// KERNEL32, USERENV and the C runtime: the program's places and error text.
+// KERNEL32, ADVAPI32, USERENV and the C runtime: the program's places and error text.
 // GetModuleFileNameW and GetTempPathW answer as fill_wide_buffer expects (the
 // capacity itself when the path was cut to fit). GetTempPath2W is
 // looked up at run time (Windows 11 and later, recent Server releases): where
-// the system lacks it, 0 with error_proc_not_found. GetUserProfileDirectoryW:
-// *size in units with the terminator, both ways; too small, 0 with
-// error_insufficient_buffer and the size needed.
+// the system lacks it, 0 with error_proc_not_found. GetUserProfileDirectoryW
+// (USERENV, looked up at run time too: 0 with error_proc_not_found where it
+// cannot be loaded): *size in units with the terminator, both ways; too
+// small, 0 with error_insufficient_buffer and the size needed.
 constexpr dword error_insufficient_buffer = 122;      // ERROR_INSUFFICIENT_BUFFER
 constexpr dword error_proc_not_found = 127;           // ERROR_PROC_NOT_FOUND
 constexpr dword token_query = 8;                      // TOKEN_QUERY

@@ -70,18 +70,18 @@ dependencies_of() {
 
 # WEXAL_C_RUNTIME=ucrt: a DLL built against the Universal C runtime, with the
 # C++ runtime linked in, loads the UCRT alone (never msvcrt.dll, nor the
-# compiler's DLLs, which import it). Besides KERNEL32 a DLL may load ADVAPI32
-# and USERENV, for the user's profile folder.
+# compiler's DLLs, which import it). Besides KERNEL32 a DLL may load ADVAPI32,
+# for the token of the user's profile folder.
 c_runtime=${WEXAL_C_RUNTIME:-msvcrt}
 allowed_dependency() {
     if [ "$c_runtime" = ucrt ]; then
         case $1 in
-        KERNEL32.dll | ADVAPI32.dll | USERENV.dll | ucrtbase.dll | api-ms-win-crt-*-l1-1-0.dll) return 0 ;;
+        KERNEL32.dll | ADVAPI32.dll | ucrtbase.dll | api-ms-win-crt-*-l1-1-0.dll) return 0 ;;
         *) return 1 ;;
         esac
     fi
     case $1 in
-    KERNEL32.dll | ADVAPI32.dll | USERENV.dll | msvcrt.dll | libstdc++-6.dll | libgcc_s_seh-1.dll | libwinpthread-1.dll) return 0 ;;
+    KERNEL32.dll | ADVAPI32.dll | msvcrt.dll | libstdc++-6.dll | libgcc_s_seh-1.dll | libwinpthread-1.dll) return 0 ;;
     libstdc++.so.6 | libm.so.6 | libgcc_s.so.1 | libc.so.6 | ld-linux-x86-64.so.2) return 0 ;;
     *) return 1 ;;
     esac
