@@ -32,10 +32,14 @@ deps:
 	  fi; \
 	fi
 
+# Under Wine a test program now and then fails for no reason of its own (seen
+# twice in some forty runs, once as an exit within 0.11 s with no output at
+# all; both passed when run again), so a Windows test that fails is run once
+# more: the first failure stays in the log, and failing twice fails the preset.
 preset-%: deps
 	cmake --preset $*
 	cmake --build --preset $*
-	ctest --preset $*
+	ctest --preset $* $(if $(findstring windows,$*),--repeat until-pass:2)
 
 check: deps $(addprefix preset-,$(PRESETS)) export-check package-check
 	@echo "make check: all presets built and tested"
