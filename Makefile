@@ -32,7 +32,7 @@ deps:
 	  fi; \
 	fi
 
-# Under Wine a test program now and then fails for no reason of its own (seen
+# Under Wine a test program now and then fails for a reason not found yet (seen
 # twice in some forty runs, once as an exit within 0.11 s with no output at
 # all; both passed when run again), so a Windows test that fails is run once
 # more: the first failure stays in the log, and failing twice fails the preset.
