@@ -4,8 +4,9 @@
 #
 # Debian's GCC and libstdc++ are built for msvcrt.dll; mingw-w64 ships the
 # UCRT's import library (libucrt.a) beside it. So:
-#  - a specs file (made below from the compiler's own) links -lucrt instead of
-#    -lmsvcrt and defines _UCRT for C and C++ (g++ takes no *cpp entry);
+#  - a file of driver settings (made below from the ones the compiler dumps)
+#    links -lucrt instead of -lmsvcrt and defines _UCRT for C and C++ (g++
+#    takes no *cpp entry);
 #  - ucrt-include/wchar.h keeps mbstate_t the int libstdc++ was built with;
 #  - every program and DLL links the C++ runtime, libgcc and winpthread
 #    statically: their DLLs import msvcrt.dll, and two C runtimes in one
@@ -20,7 +21,7 @@ if(NOT EXISTS ${CMAKE_FIND_ROOT_PATH}/lib/libucrt.a)
 endif()
 
 # Made anew at each configure (try_compile projects too), written only when it changes.
-set(wexal_ucrt_specs ${CMAKE_BINARY_DIR}/wexal-ucrt.specs)
+set(wexal_ucrt_driver ${CMAKE_BINARY_DIR}/wexal-ucrt-driver.txt)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpspecs OUTPUT_VARIABLE wexal_dumped RESULT_VARIABLE wexal_status)
 string(REGEX MATCH "\\*libgcc:\n[^\n]*-lmsvcrt[^\n]*" wexal_libgcc "${wexal_dumped}")
 if(NOT wexal_status EQUAL 0 OR wexal_libgcc STREQUAL "")
@@ -28,16 +29,18 @@ if(NOT wexal_status EQUAL 0 OR wexal_libgcc STREQUAL "")
 endif()
 string(REPLACE "-lmsvcrt" "-lucrt" wexal_libgcc "${wexal_libgcc}")
 set(wexal_define "+ -D_UCRT -isystem ${CMAKE_CURRENT_LIST_DIR}/ucrt-include")
-set(wexal_specs "*cpp:\n${wexal_define}\n\n*cc1plus:\n${wexal_define}\n\n${wexal_libgcc}\n\n")
-if(EXISTS ${wexal_ucrt_specs})
-    file(READ ${wexal_ucrt_specs} wexal_old_specs)
+set(wexal_settings "*cpp:\n${wexal_define}\n\n*cc1plus:\n${wexal_define}\n\n${wexal_libgcc}\n\n")
+if(EXISTS ${wexal_ucrt_driver})
+    file(READ ${wexal_ucrt_driver} wexal_old_settings)
 endif()
-if(NOT wexal_specs STREQUAL "${wexal_old_specs}")
-    file(WRITE ${wexal_ucrt_specs} "${wexal_specs}")
+if(NOT wexal_settings STREQUAL "${wexal_old_settings}")
+    file(WRITE ${wexal_ucrt_driver} "${wexal_settings}")
 endif()
 
-set(CMAKE_C_FLAGS_INIT "-specs=${wexal_ucrt_specs}")
-set(CMAKE_CXX_FLAGS_INIT "-specs=${wexal_ucrt_specs}")
+# GCC's driver option that reads such a file.
+set(wexal_ucrt_flags "-specs=${wexal_ucrt_driver}")
+set(CMAKE_C_FLAGS_INIT "${wexal_ucrt_flags}")
+set(CMAKE_CXX_FLAGS_INIT "${wexal_ucrt_flags}")
 set(wexal_ucrt_link "-static -Wl,--defsym,_setjmp=__intrinsic_setjmpex")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${wexal_ucrt_link}")
 # A DLL exports nothing of the runtimes linked into it. (Not ALL: CMake links
